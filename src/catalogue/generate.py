@@ -1,0 +1,205 @@
+"""Generate the sampled catalogue from the pattern data.
+
+Reads data/catalogue.tsv and each recipe's parameters, computes every row's samples,
+checks the catalogue's invariants and writes, only where their content changed:
+  catalogue_samples.bin  the sample block, little-endian binary64 triples
+  catalogue_samples.S    the block as read-only data (assembled by .incbin)
+  catalogue_table.cpp    the rows, one accessor per row and the sorted name index
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import struct
+import sys
+import time
+from concurrent.futures import ProcessPoolExecutor
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import checks  # noqa: E402
+from catalogue_data import DataError, RecipeMissing, Row, read_recipe_data, read_table  # noqa: E402
+from families import load_recipes  # noqa: E402
+
+SCRIPT = "src/catalogue/generate.py"
+Samples = list[tuple[float, float, float]]
+
+
+def round12(v: float) -> float:
+    # Correct rounding of the exact binary value, ties to even (a C-style floor(v * 1e12 + 0.5)
+    # misrounds the many exact ties of the eased rows).
+    return round(v, 12)
+
+
+def compute_row(row: Row, data_dir: Path) -> Samples | None:
+    """The row's rounded samples, or None when its recipe is not written yet."""
+    recipes = load_recipes()
+    recipe = recipes.get(row.recipe)
+    if recipe is None:
+        return None
+    try:
+        raw = recipe(row, read_recipe_data(data_dir, row.recipe))
+    except RecipeMissing:
+        return None
+    except Exception as exc:
+        exc.add_note(f"in row {row.index} {row.name} (recipe {row.recipe})")
+        raise
+    samples = [tuple(round12(float(v)) for v in s) for s in raw]
+    checks.check_samples(row, samples)
+    return samples
+
+
+def _compute_chunk(args: tuple[list[Row], Path]) -> list[Samples | None]:
+    rows, data_dir = args
+    return [compute_row(row, data_dir) for row in rows]
+
+
+def compute_all(rows: list[Row], data_dir: Path, jobs: int) -> list[Samples | None]:
+    if jobs <= 1:
+        return _compute_chunk((rows, data_dir))
+    # Interleaved chunks balance the heavy families across the workers.
+    chunks = [(rows[i::jobs * 4], data_dir) for i in range(jobs * 4)]
+    results: list[Samples | None] = [None] * len(rows)
+    with ProcessPoolExecutor(max_workers=jobs) as pool:
+        for i, chunk_result in enumerate(pool.map(_compute_chunk, chunks)):
+            for j, samples in enumerate(chunk_result):
+                results[i + j * jobs * 4] = samples
+    return results
+
+
+def write_if_changed(path: Path, content: bytes) -> None:
+    if path.exists() and path.read_bytes() == content:
+        return
+    tmp = path.with_suffix(path.suffix + ".tmp")
+    tmp.write_bytes(content)
+    os.replace(tmp, path)
+
+
+def cpp_string(text: str) -> str:
+    out = []
+    for byte in text.encode():
+        if byte in (0x22, 0x5C):
+            out.append("\\" + chr(byte))
+        elif 0x20 <= byte < 0x7F:
+            out.append(chr(byte))
+        else:
+            out.append(f"\\{byte:03o}")  # octal escapes cannot run into the next character
+    return '"' + "".join(out) + '"'
+
+
+def sample_block(present: list[tuple[Row, Samples]]) -> bytes:
+    pack = struct.Struct("<3d").pack
+    return b"".join(pack(*s) for _, samples in present for s in samples)
+
+
+def samples_asm(bin_path: Path, size: int) -> str:
+    return (
+        f"// Generated from data/ by {SCRIPT}. Do not edit.\n"
+        f"// The sample block: {size // 24} samples, {size} bytes of read-only data.\n"
+        "    .section .rodata.kinetra_catalogue_samples,\"a\",@progbits\n"
+        "    .balign 64\n"
+        "    .globl kinetra_catalogue_samples\n"
+        "    .hidden kinetra_catalogue_samples\n"
+        "    .type kinetra_catalogue_samples, @object\n"
+        f"    .size kinetra_catalogue_samples, {size}\n"
+        "kinetra_catalogue_samples:\n"
+        f"    .incbin \"{bin_path.as_posix()}\"\n"
+        "    .section .note.GNU-stack,\"\",@progbits\n"
+    )
+
+
+def table_cpp(present: list[tuple[Row, Samples]], left_out: int) -> str:
+    lines = [
+        f"// Generated from data/ by {SCRIPT}. Do not edit.",
+        f"// {len(present)} rows ({left_out} left out until their recipes exist), "
+        f"{sum(len(s) for _, s in present)} samples in the block "
+        f"({24 * sum(len(s) for _, s in present)} bytes), "
+        f"{len(present)} accessors, a name index of {len(present)} row numbers.",
+        '#include "catalogue/catalogue.hpp"',
+        "",
+        "#include <cstdint>",
+        "",
+        "#include \"core/pip.hpp\"",
+        "",
+        'extern "C" const kinetra::Offset3 kinetra_catalogue_samples[];',
+        "",
+        "namespace kinetra {",
+        "namespace {",
+        "",
+        "template <std::int32_t Period, std::uint32_t Start>",
+        "Offset3 sampled_row(std::int32_t pip) noexcept {",
+        "    return kinetra_catalogue_samples[Start + static_cast<std::uint32_t>(wrap_pip_by<Period>(pip))];",
+        "}",
+        "",
+        "}  // namespace",
+        "",
+        f"const std::size_t catalogue_row_count = {len(present)};",
+        "",
+        "const CatalogueRow catalogue_rows[] = {",
+    ]
+    start = 0
+    for row, samples in present:
+        lines.append(
+            f"    {{{{{cpp_string(row.name)}, {cpp_string(row.description)}, "
+            f"{row.period_pips}, {row.dimensions}}}, &sampled_row<{row.period_pips}, {start}>}},")
+        start += len(samples)
+    lines.append("};")
+    lines.append("")
+    order = sorted(range(len(present)), key=lambda i: present[i][0].name.encode())
+    lines.append("const std::size_t catalogue_name_index[] = {")
+    for i in range(0, len(order), 16):
+        lines.append("    " + " ".join(f"{n}," for n in order[i:i + 16]))
+    lines.append("};")
+    lines.append("")
+    lines.append("}  // namespace kinetra")
+    return "\n".join(lines) + "\n"
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--data", type=Path, required=True, help="the data/ folder")
+    parser.add_argument("--out", type=Path, required=True, help="folder for generated files")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    args = parser.parse_args()
+
+    began = time.monotonic()
+    try:
+        rows = read_table(args.data / "catalogue.tsv")
+        checks.check_table(rows)
+        results = compute_all(rows, args.data, args.jobs)
+    except (DataError, checks.CatalogueError) as exc:
+        print(f"{SCRIPT}: {exc}", file=sys.stderr)
+        return 1
+    present = [(row, s) for row, s in zip(rows, results) if s is not None]
+    missing = [row for row, s in zip(rows, results) if s is None]
+    if not present:
+        print(f"{SCRIPT}: no row has samples", file=sys.stderr)
+        return 1
+    if not missing:
+        try:
+            checks.check_block(rows, {row.name: s for row, s in present})
+        except checks.CatalogueError as exc:
+            print(f"{SCRIPT}: {exc}", file=sys.stderr)
+            return 1
+
+    args.out.mkdir(parents=True, exist_ok=True)
+    block = sample_block(present)
+    bin_path = (args.out / "catalogue_samples.bin").resolve()
+    write_if_changed(bin_path, block)
+    write_if_changed(args.out / "catalogue_samples.S", samples_asm(bin_path, len(block)).encode())
+    write_if_changed(args.out / "catalogue_table.cpp", table_cpp(present, len(missing)).encode())
+
+    recipes_missing = sorted({row.recipe for row in missing})
+    print(f"{SCRIPT}: {len(present)} rows, {len(block) // 24} samples, "
+          f"{time.monotonic() - began:.1f} s")
+    if missing:
+        print(f"{SCRIPT}: left out {len(missing)} rows whose recipes are not written yet "
+              f"({', '.join(recipes_missing)})")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
