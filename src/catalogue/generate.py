@@ -119,6 +119,7 @@ def table_cpp(present: list[tuple[Row, Samples]], left_out: int) -> str:
         f"{len(present)} accessors, a name index of {len(present)} row numbers.",
         '#include "catalogue/catalogue.hpp"',
         "",
+        "#include <array>",
         "#include <cstdint>",
         "",
         "#include \"core/pip.hpp\"",
@@ -133,11 +134,7 @@ def table_cpp(present: list[tuple[Row, Samples]], left_out: int) -> str:
         "    return kinetra_catalogue_samples[Start + static_cast<std::uint32_t>(wrap_pip_by<Period>(pip))];",
         "}",
         "",
-        "}  // namespace",
-        "",
-        f"const std::size_t catalogue_row_count = {len(present)};",
-        "",
-        "const CatalogueRow catalogue_rows[] = {",
+        f"constexpr std::array<CatalogueRow, {len(present)}> kRows{{{{",
     ]
     start = 0
     for row, samples in present:
@@ -145,13 +142,18 @@ def table_cpp(present: list[tuple[Row, Samples]], left_out: int) -> str:
             f"    {{{{{cpp_string(row.name)}, {cpp_string(row.description)}, "
             f"{row.period_pips}, {row.dimensions}}}, &sampled_row<{row.period_pips}, {start}>}},")
         start += len(samples)
-    lines.append("};")
+    lines.append("}};")
     lines.append("")
     order = sorted(range(len(present)), key=lambda i: present[i][0].name.encode())
-    lines.append("const std::size_t catalogue_name_index[] = {")
+    lines.append(f"constexpr std::array<std::size_t, {len(order)}> kNameIndex{{{{")
     for i in range(0, len(order), 16):
         lines.append("    " + " ".join(f"{n}," for n in order[i:i + 16]))
-    lines.append("};")
+    lines.append("}};")
+    lines.append("")
+    lines.append("}  // namespace")
+    lines.append("")
+    lines.append("constinit const std::span<const CatalogueRow> catalogue_rows = kRows;")
+    lines.append("constinit const std::span<const std::size_t> catalogue_name_index = kNameIndex;")
     lines.append("")
     lines.append("}  // namespace kinetra")
     return "\n".join(lines) + "\n"
@@ -175,9 +177,6 @@ def main() -> int:
         return 1
     present = [(row, s) for row, s in zip(rows, results) if s is not None]
     missing = [row for row, s in zip(rows, results) if s is None]
-    if not present:
-        print(f"{SCRIPT}: no row has samples", file=sys.stderr)
-        return 1
     if not missing:
         try:
             checks.check_block(rows, {row.name: s for row, s in present})
