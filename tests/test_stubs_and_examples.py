@@ -1,0 +1,43 @@
+"""The installed type stubs match the module, and the examples run as they are."""
+
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parent.parent
+EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
+
+
+def run(*args, **kw):
+    return subprocess.run([sys.executable, *args], capture_output=True, text=True, cwd=ROOT, **kw)
+
+
+def test_stubs_match_the_module():
+    pytest.importorskip("mypy")
+    out = run("-m", "mypy.stubtest", "kinetra", "--allowlist", "stubs/stubtest-allowlist.txt")
+    assert out.returncode == 0, out.stdout + out.stderr
+
+
+def test_typed_example_type_checks():
+    pytest.importorskip("mypy")
+    out = run("-m", "mypy", "--strict", "--no-incremental", "examples/typed_usage.py")
+    assert out.returncode == 0, out.stdout + out.stderr
+
+
+def test_stubs_reject_misuse(tmp_path):
+    pytest.importorskip("mypy")
+    bad = tmp_path / "bad.py"
+    bad.write_text("import kinetra\nkinetra.bounce(pip=1)\nkinetra.Offset3().x = 2.0\n"
+                   "kinetra.SampledPattern('a', 'b', [(0, 0, 0)]).sample(1.5)\n")
+    out = run("-m", "mypy", "--strict", "--no-incremental", str(bad))
+    assert out.returncode == 1
+    assert out.stdout.count("error:") >= 3, out.stdout
+
+
+@pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.name)
+def test_examples_run(example):
+    out = run(str(example), timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip()
