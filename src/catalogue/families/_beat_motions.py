@@ -1,0 +1,382 @@
+"""The sixteen beat motions: each turns a style's score into three raw lanes (x, y, z).
+
+Lanes come out unscaled; beat.py brings them to the row's reach. Two motions pin their
+extremes instead: the bounce's deepest kick lands at exactly -0.92 and the step's
+strongest backbeat accent reaches exactly 1.0, so the catalogue's extremes sit on the
+strongest hits of the beat studies.
+"""
+
+from __future__ import annotations
+
+import math
+
+from ._beat_score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
+from ._beat_shapes import (KEY_SLOPE, QUINTIC_PEAK, add_bump, add_hits, add_tremor, alternate,
+                           driven_spring, gap_after, keyed, limit_keys, warped_phase, zeros)
+from ._common import TAU
+
+DEEPEST = -0.92
+HIGHEST = 1.0
+BAR = 256
+
+
+def _bars(score: Score) -> int:
+    return max(1, score.period // BAR)
+
+
+def _flutter_or(score: Score, *fallbacks: tuple[str, ...]) -> list[tuple[int, float]]:
+    """Hits of the flutter lanes, or of the first fallback group a style has."""
+    for names in (FLUTTER,) + fallbacks:
+        hits = score.hits(*names)
+        if hits:
+            return hits
+    return score.kicks()
+
+
+def _depth_or_kicks(score: Score, kick_share: float) -> tuple[list[tuple[int, float]], float]:
+    """The depth lanes' hits at full weight, or the kicks at `kick_share` for a style without."""
+    hits = score.hits(*DEPTH)
+    if hits:
+        return hits, 1.0
+    return score.kicks(), kick_share
+
+
+def _add_depth(lane: list[float], score: Score, amp: float, attack: float, release: float) -> None:
+    """Bass and log drum swell one way, alternating note by note; crashes open a long swell."""
+    period = score.period
+    low = score.hits("bass", "log_drum")
+    add_hits(lane, low, period, amp, attack, release, sides=alternate)
+    add_hits(lane, score.hits("crash"), period, -0.7 * amp, attack * 1.5, release * 2.5)
+
+
+def _ghosts(score: Score) -> list[tuple[int, float]]:
+    return [h for h in score.lanes.get("snare", ()) if h[1] < GHOST_VELOCITY]
+
+
+def _add_ghost_flicks(lane: list[float], score: Score, amp: float) -> None:
+    """Ghost notes flick to alternate sides at a set size: quiet, but deliberately placed."""
+    add_hits(lane, _ghosts(score), score.period, lambda i, v: amp * alternate(i), 5, 12)
+
+
+def bounce(score: Score):
+    """Downstrokes land on the kicks; side accents sway x; bass and crash breathe in depth."""
+    p = score.period
+    kicks = score.kicks()
+    top = max(v for _, v in kicks)
+    keys = []
+    for i, (pip, vel) in enumerate(kicks):
+        keys.append((pip, DEEPEST * vel / top))
+        gap = gap_after(kicks, i, p)
+        a1 = -DEEPEST * vel / top
+        a2 = -DEEPEST * kicks[(i + 1) % len(kicks)][1] / top
+        # The rebound rises with the room before the next kick, as high as the slope allows.
+        room = KEY_SLOPE * gap / QUINTIC_PEAK
+        lift = min(0.3 * vel / top * min(1.0, gap / 64), (room - a1 - a2) / 2)
+        if lift > max(-a1, -a2) + 0.01:
+            rise = (lift + a1) / KEY_SLOPE * QUINTIC_PEAK
+            fall = (lift + a2) / KEY_SLOPE * QUINTIC_PEAK
+            keys.append((pip + rise + 0.4 * (gap - rise - fall), lift))
+    ys = keyed(p, [(k % p, v) for k, v in keys])
+
+    xs = zeros(p)
+    add_hits(xs, score.backbeat(), p, 0.62, 10, 28, sides=alternate)
+    add_hits(xs, score.hits(*PERCUSSION), p, 0.22, 6, 16, sides=alternate)
+    add_hits(xs, score.hits(*FLUTTER), p, 0.08, 4, 8, sides=alternate)
+    zs = zeros(p)
+    _add_depth(zs, score, 0.5, 8, 40)
+    return xs, ys, zs
+
+
+def step(score: Score):
+    """Kicks and backbeats step alternately left and right; the backbeat steps furthest."""
+    p = score.period
+    kicks = score.kicks()
+    back = score.backbeat()
+    if not back:
+        back, kicks = kicks, []
+    back_top = max(v for _, v in back)
+    kick_top = max((v for _, v in kicks), default=1.0)
+    roles: dict[int, tuple[float, float]] = {}
+    for pip, vel in kicks:
+        roles[pip] = (0.5 * vel / kick_top, 2.0 + vel)
+    for pip, vel in back:
+        if vel < GHOST_VELOCITY:
+            roles.setdefault(pip, (0.35 * vel / back_top, 1.0 + vel))
+        else:
+            roles[pip] = (vel / back_top, 3.0 + vel)
+    pips = sorted(roles)
+    strongest = max(range(len(pips)), key=lambda i: roles[pips[i]][1])
+    keys = []
+    for i, pip in enumerate(pips):
+        size, priority = roles[pip]
+        right = (i - strongest) % 2 == 0
+        keys.append([pip, size * (HIGHEST if right else -DEEPEST) * (1 if right else -1),
+                     priority])
+    if len(keys) % 2:
+        # An odd count meets itself on one side at the seam: pass through the centre there.
+        last, first = keys[-1][0], keys[0][0] + p
+        keys.append([((last + first) / 2) % p, 0.0, 0.0])
+        keys.sort()
+    limit_keys(keys, p)
+    xs = keyed(p, [(k[0], k[1]) for k in keys])
+
+    ys = zeros(p)
+    add_hits(ys, kicks, p, -0.3, 8, 20)
+    add_hits(ys, [h for h in back if h[1] >= GHOST_VELOCITY], p, 0.26, 8, 24)
+    add_hits(ys, [h for h in back if h[1] < GHOST_VELOCITY], p, -0.3, 5, 10)
+    add_hits(ys, score.hits(*PERCUSSION), p, 0.22, 6, 14, sides=alternate)
+    zs = zeros(p)
+    _add_depth(zs, score, 0.45, 6, 30)
+    return xs, ys, zs
+
+
+def orbit(score: Score):
+    """Events hurry the orbit and widen it; every lane but the kick writes depth."""
+    p = score.period
+    weighted = score.weighted()
+    theta = warped_phase(p, _bars(score), weighted, 2.0, 12)
+    radius = [0.5] * p
+    add_hits(radius, weighted, p, 0.3, 6, 24)
+    xs = [r * math.cos(t) for r, t in zip(radius, theta)]
+    ys = [0.85 * r * math.sin(t) for r, t in zip(radius, theta)]
+    zs = zeros(p)
+    add_hits(zs, score.hits(*FLUTTER), p, 0.25, 4, 12)
+    add_hits(zs, score.hits(*PERCUSSION), p, -0.35, 6, 20)
+    add_hits(zs, score.hits("snare", "clap"), p, 0.45, 8, 30)
+    _add_depth(zs, score, -0.5, 10, 48)
+    _add_ghost_flicks(zs, score, 0.2)
+    return xs, ys, zs
+
+
+def glide(score: Score):
+    """A slow phrase path over the whole loop, with bass excursions down and into depth."""
+    p = score.period
+    theta = warped_phase(p, 1, score.weighted(), 1.6, 20)
+    xs = [math.sin(t) for t in theta]
+    ys = [0.55 * math.sin(2 * t + 0.6) for t in theta]
+    zs = [0.5 * math.cos(t) for t in theta]
+    low, share = _depth_or_kicks(score, 0.5)
+    add_hits(zs, low, p, -0.45 * share, 12, 56)
+    add_hits(ys, low, p, -0.25 * share, 12, 56)
+    add_hits(xs, score.backbeat(), p, 0.15, 10, 30, sides=alternate)
+    add_hits(ys, score.hits(*PERCUSSION), p, 0.15, 8, 24)
+    _add_ghost_flicks(xs, score, 0.15)
+    return xs, ys, zs
+
+
+def surge(score: Score):
+    """Kicks thrust forward through depth, the backbeat lifts, hats add detail sideways."""
+    p = score.period
+    kicks = score.kicks()
+    zs = zeros(p)
+    add_hits(zs, kicks, p, 0.7, 12, 36)
+    ys = zeros(p)
+    add_hits(ys, score.backbeat(), p, 0.55, 10, 28)
+    add_hits(ys, kicks, p, -0.2, 8, 20)
+    xs = zeros(p)
+    for pip, vel in score.hits(*FLUTTER):
+        add_tremor(xs, pip, 0.12 * vel, 16, 1.5)
+    add_hits(xs, score.hits(*PERCUSSION), p, 0.25, 6, 18, sides=alternate)
+    add_hits(xs, kicks, p, 0.15, 8, 24, sides=alternate)
+    _add_depth(zs, score, -0.25, 10, 40)
+    _add_ghost_flicks(ys, score, 0.15)
+    return xs, ys, zs
+
+
+def recoil(score: Score):
+    """The backbeat shoves sideways, kicks counter downward, a delayed echo pulls back."""
+    p = score.period
+    back = score.backbeat_or_kicks()
+    xs = zeros(p)
+    add_hits(xs, back, p, 0.65, 12, 40)
+    ys = zeros(p)
+    add_hits(ys, score.kicks(), p, -0.5, 8, 24)
+    zs = zeros(p)
+    echo = [((pip + 24) % p, vel) for pip, vel in back]
+    echo.sort()
+    add_hits(zs, echo, p, -0.45, 12, 40)
+    add_hits(xs, echo, p, -0.2, 12, 40)
+    add_hits(ys, score.hits(*PERCUSSION), p, 0.18, 6, 16)
+    for pip, vel in score.hits(*FLUTTER):
+        add_tremor(ys, pip, 0.08 * vel, 12, 1.5)
+    _add_depth(zs, score, 0.3, 10, 40)
+    return xs, ys, zs
+
+
+def flutter(score: Score):
+    """A wide kick-to-backbeat arc with hat and shaker tremors riding on it."""
+    p = score.period
+    marks: dict[int, float] = {pip: -0.55 * vel for pip, vel in score.kicks()}
+    back = score.backbeat()
+    for pip, vel in back:
+        marks[pip] = 0.55 * vel
+    if not back:
+        marks = {pip: v * alternate(i) for i, (pip, v) in enumerate(sorted(marks.items()))}
+    keys = [[pip, v, abs(v)] for pip, v in sorted(marks.items())]
+    limit_keys(keys, p)
+    xs = keyed(p, [(k[0], k[1]) for k in keys])
+    ys = [0.45 * (x / 0.55) ** 2 - 0.2 for x in xs]
+    zs = zeros(p)
+    for pip, vel in _flutter_or(score, PERCUSSION):
+        add_tremor(ys, pip, 0.1 * vel, 12, 2)
+        add_tremor(zs, pip, 0.14 * vel, 16, 1.5)
+    _add_depth(zs, score, 0.25, 12, 48)
+    _add_ghost_flicks(zs, score, 0.12)
+    return xs, ys, zs
+
+
+def dive(score: Score):
+    """Bass plunges broadly into depth; kicks and backbeat swing a counterweight side to side."""
+    p = score.period
+    low, share = _depth_or_kicks(score, 0.6)
+    plunge = zeros(p)
+    add_hits(plunge, low, p, -0.7 * share, 24, 80)
+    zs = plunge
+    ys = [0.45 * z for z in plunge]
+    drums = score.hits("kick", "snare", "clap", *PERCUSSION)
+    xs = zeros(p)
+    add_hits(xs, drums, p, 0.4, 8, 30, sides=alternate)
+    add_hits(ys, score.backbeat(), p, 0.2, 8, 24)
+    return xs, ys, zs
+
+
+def pendulum(score: Score):
+    """A hanging arc, two beats a swing, whose swing widens and hurries with the score."""
+    p = score.period
+    weighted = score.weighted()
+    theta = warped_phase(p, p // 128, weighted, 1.2, 16)
+    amp = [0.45] * p
+    add_hits(amp, weighted, p, 0.35, 12, 60)
+    xs, ys, zs = [], [], []
+    for a, t in zip(amp, theta):
+        phi = 1.1 * a * math.sin(t)
+        xs.append(0.85 * math.sin(phi))
+        ys.append(0.85 * (1 - math.cos(phi)) - 0.55)
+        zs.append(0.3 * a * math.cos(t))
+    _add_ghost_flicks(zs, score, 0.15)
+    return xs, ys, zs
+
+
+def figure8(score: Score):
+    """Two crossing lobes swell at the kicks; the backbeat lifts the crossing."""
+    p = score.period
+    kicks = score.kicks()
+    theta = warped_phase(p, _bars(score), score.weighted(), 1.0, 16)
+    size = [0.5] * p
+    add_hits(size, kicks, p, 0.35, 10, 50)
+    add_hits(size, score.hits(*PERCUSSION), p, 0.15, 8, 30)
+    xs = [a * math.sin(t) for a, t in zip(size, theta)]
+    ys = [0.55 * a * math.sin(2 * t) for a, t in zip(size, theta)]
+    zs = [0.3 * a * math.cos(t) for a, t in zip(size, theta)]
+    add_hits(ys, score.backbeat(), p, 0.3, 8, 28)
+    add_hits(zs, score.backbeat(), p, 0.35, 8, 28)
+    _add_depth(zs, score, -0.3, 10, 40)
+    _add_ghost_flicks(xs, score, 0.12)
+    return xs, ys, zs
+
+
+def box(score: Score):
+    """A softened square toured once a bar, hurrying where the rhythm weighs most."""
+    p = score.period
+    weighted = score.weighted()
+    theta = warped_phase(p, _bars(score), weighted, 1.5, 10)
+    edge = math.tanh(2.0)
+    xs = [0.8 * math.tanh(2.0 * math.cos(t)) / edge for t in theta]
+    ys = [0.8 * math.tanh(2.0 * math.sin(t)) / edge for t in theta]
+    zs = [0.35 * math.sin(2 * t) for t in theta]
+    add_hits(zs, weighted, p, 0.2, 6, 20)
+    _add_depth(zs, score, 0.25, 10, 40)
+    _add_ghost_flicks(zs, score, 0.15)
+    return xs, ys, zs
+
+
+def corkscrew(score: Score):
+    """Two turns around a depth wave; percussion opens the radius."""
+    p = score.period
+    theta = warped_phase(p, 2, score.weighted(), 0.6, 16)
+    radius = [0.35] * p
+    add_hits(radius, score.hits(*PERCUSSION, *FLUTTER) or score.kicks(), p, 0.3, 8, 32)
+    xs = [r * math.cos(t) for r, t in zip(radius, theta)]
+    ys = [r * math.sin(t) for r, t in zip(radius, theta)]
+    zs = [0.55 * math.sin(TAU * k / p) for k in range(p)]
+    _add_depth(zs, score, 0.2, 10, 40)
+    add_hits(zs, score.backbeat(), p, lambda i, v: 0.25 * alternate(i) * math.sqrt(v), 6, 20)
+    return xs, ys, zs
+
+
+def spiral(score: Score):
+    """Two turns that draw in to the centre and open out again, breathing with the hits."""
+    p = score.period
+    weighted = score.weighted()
+    theta = warped_phase(p, 2, weighted, 0.8, 16)
+    radius = [0.15 + 0.65 * (0.5 + 0.5 * math.cos(TAU * k / p)) for k in range(p)]
+    add_hits(radius, weighted, p, 0.12, 6, 24)
+    xs = [r * math.cos(t) for r, t in zip(radius, theta)]
+    ys = [r * math.sin(t) for r, t in zip(radius, theta)]
+    zs = [-0.55 * math.cos(TAU * k / p) for k in range(p)]
+    add_hits(zs, score.backbeat_or_kicks(), p, 0.2, 8, 28)
+    _add_depth(zs, score, 0.25, 10, 40)
+    _add_ghost_flicks(zs, score, 0.15)
+    return xs, ys, zs
+
+
+def slalom(score: Score):
+    """S-shaped travel: kicks lift, the backbeat cuts back, depth leans against the swing."""
+    p = score.period
+    kicks = score.kicks()
+    theta = warped_phase(p, _bars(score), score.weighted(), 0.8, 16)
+    xs = [0.6 * math.sin(t) for t in theta]
+    ys = [0.35 * math.sin(2 * t) for t in theta]
+    zs = [-0.45 * math.cos(t) for t in theta]
+    for pip, vel in score.backbeat():
+        add_bump(xs, pip, -math.copysign(0.3 * vel, xs[pip]), 6, 18)
+    add_hits(ys, kicks, p, 0.35, 8, 24)
+    add_hits(zs, kicks, p, -0.25, 8, 24)
+    for pip, vel in score.hits(*PERCUSSION):
+        add_bump(xs, pip, -math.copysign(0.12 * vel, xs[pip]), 5, 12)
+    _add_depth(zs, score, 0.3, 10, 40)
+    _add_ghost_flicks(ys, score, 0.12)
+    return xs, ys, zs
+
+
+def spring(score: Score):
+    """Each hit pushes a damped spring from rest; it rings down until the next push."""
+    p = score.period
+    kicks = score.kicks()
+    fx, fy, fz = zeros(p), zeros(p), zeros(p)
+    add_hits(fx, score.backbeat_or_kicks(), p, 1.0, 3, 5, sides=alternate)
+    add_hits(fy, kicks, p, -1.0, 3, 5)
+    others = score.hits(*PERCUSSION, *FLUTTER, *DEPTH)
+    add_hits(fz, others or kicks, p, 0.6 if others else 0.5, 3, 5, sides=alternate)
+    xs = driven_spring(p, fx, TAU / 44, 0.12)
+    ys = driven_spring(p, fy, TAU / 38, 0.12)
+    zs = driven_spring(p, fz, TAU / 52, 0.1)
+    return xs, ys, zs
+
+
+# Directions the ricochet visits in turn; each axis is sent both ways.
+TARGETS = ((0.9, 0.3, 0.2), (-0.5, 0.75, -0.4), (-0.7, -0.5, 0.5), (0.4, -0.8, -0.6),
+           (0.1, 0.45, 0.9))
+
+
+def ricochet(score: Score):
+    """Each onset flings an excursion toward the next of a cyclic series of targets."""
+    p = score.period
+    onsets = score.onsets()
+    lanes = (zeros(p), zeros(p), zeros(p))
+    for axis, lane in enumerate(lanes):
+        add_hits(lane, onsets, p, lambda i, v, a=axis: TARGETS[i % len(TARGETS)][a] * v, 12, 48)
+    return lanes
+
+
+MOTIONS = {fn.__name__: fn for fn in (
+    bounce, step, orbit, glide, surge, recoil, flutter, dive, pendulum, figure8, box,
+    corkscrew, spiral, slalom, spring, ricochet)}
+
+# Motions whose extremes are placed on the hits themselves: (motion, pinned axis).
+PINNED = {"bounce": 1, "step": 0}
+
+# The reach each motion is scaled to; none sits on the 0.82 of the scaled families.
+REACH = {"orbit": 0.9, "glide": 0.88, "surge": 0.9, "recoil": 0.86, "flutter": 0.88,
+         "dive": 0.9, "pendulum": 0.86, "figure8": 0.9, "box": 0.88, "corkscrew": 0.86,
+         "spiral": 0.9, "slalom": 0.88, "spring": 0.86, "ricochet": 0.9}

@@ -1,0 +1,184 @@
+"""Lane builders for the beat motions: eased bumps, keyed paths, warped phase, a driven spring.
+
+A lane is a list of `period` floats, value k at pip k of the loop. Every builder closes the
+loop: an event near the end continues at the start.
+"""
+
+from __future__ import annotations
+
+import math
+
+from ._common import PI, TAU, quintic
+
+# Largest change a keyed segment may make per pip, under the catalogue's 0.15 step bar.
+KEY_SLOPE = 0.14
+# Peak slope of the quintic ease relative to its mean slope.
+QUINTIC_PEAK = 1.875
+
+
+def zeros(period: int) -> list[float]:
+    return [0.0] * period
+
+
+def add_bump(lane: list[float], pip: float, amp: float, attack: float, release: float) -> None:
+    """Add an eased bump peaking at `pip`: a rise over `attack` pips, a fall over `release`.
+
+    Both halves are raised cosines, so the bump has zero slope at its peak and at both feet.
+    Only the pips it touches are computed.
+    """
+    period = len(lane)
+    first = math.floor(pip - attack) + 1
+    last = math.ceil(pip + release) - 1
+    for k in range(first, last + 1):
+        d = k - pip
+        if d < 0:
+            w = 0.5 + 0.5 * math.cos(PI * d / attack)
+        elif d > 0:
+            w = 0.5 + 0.5 * math.cos(PI * d / release)
+        else:
+            w = 1.0
+        lane[k % period] += amp * w
+
+
+def add_tremor(lane: list[float], pip: float, amp: float, length: float, cycles: float) -> None:
+    """Add a short windowed oscillation starting at `pip`: a hat's shiver."""
+    period = len(lane)
+    for k in range(math.ceil(pip), math.floor(pip + length) + 1):
+        u = (k - pip) / length
+        window = 0.5 - 0.5 * math.cos(TAU * u)
+        lane[k % period] += amp * window * math.sin(TAU * cycles * u)
+
+
+def gap_after(hits: list[tuple[int, float]], i: int, period: int) -> int:
+    """Pips from hit i to the next hit, across the seam for the last one."""
+    nxt = hits[(i + 1) % len(hits)][0]
+    return (nxt - hits[i][0]) % period or period
+
+
+def gap_before(hits: list[tuple[int, float]], i: int, period: int) -> int:
+    return gap_after(hits, i - 1, period)
+
+
+def add_hits(lane: list[float], hits, period: int, amp, attack: float, release: float,
+             sides=None) -> None:
+    """One bump per hit, scaled by velocity; the release never reaches past the next hit.
+
+    `amp` is a number or a function of (index, velocity); `sides` an optional sign per index.
+    """
+    for i, (pip, vel) in enumerate(hits):
+        a = amp(i, vel) if callable(amp) else amp * vel
+        if sides is not None:
+            a *= sides(i)
+        gap = gap_after(hits, i, period)
+        rel = max(min(release, gap), 4.0)
+        att = max(min(attack, 0.5 * gap_before(hits, i, period)), 3.0)
+        add_bump(lane, pip, a, att, rel)
+
+
+def alternate(i: int) -> float:
+    return 1.0 if i % 2 == 0 else -1.0
+
+
+def limit_keys(keys: list[list], period: int) -> None:
+    """Shrink key values until every segment's eased slope stays under KEY_SLOPE.
+
+    Keys are [pip, value, priority] in pip order; of two keys too far apart in value for
+    their spacing, the lower-priority one gives way (both, when equal).
+    """
+    for _ in range(64):
+        changed = False
+        for i in range(len(keys)):
+            a, b = keys[i], keys[(i + 1) % len(keys)]
+            span = (b[0] - a[0]) % period or period
+            room = KEY_SLOPE * span / QUINTIC_PEAK
+            excess = abs(b[1] - a[1]) - room
+            if excess <= 1e-12:
+                continue
+            changed = True
+            towards = 1.0 if b[1] > a[1] else -1.0
+            if a[2] < b[2]:
+                a[1] += towards * excess
+            elif b[2] < a[2]:
+                b[1] -= towards * excess
+            else:
+                a[1] += towards * excess / 2
+                b[1] -= towards * excess / 2
+        if not changed:
+            return
+
+
+def keyed(period: int, keys: list[tuple[float, float]]) -> list[float]:
+    """A closed lane through (pip, value) keys, eased by the quintic between neighbours.
+
+    Every key is a resting point: the lane reaches it with zero slope, so a key whose
+    neighbours lie on one side of it is an exact local extremum at its pip.
+    """
+    keys = sorted(keys)
+    lane = zeros(period)
+    n = len(keys)
+    for i in range(n):
+        ka, va = keys[i]
+        kb, vb = keys[(i + 1) % n]
+        if i == n - 1 or n == 1:
+            kb += period
+        span = kb - ka
+        for k in range(math.ceil(ka), math.ceil(kb)):
+            u = (k - ka) / span
+            lane[k % period] = va + (vb - va) * quintic(u)
+    return lane
+
+
+def warped_phase(period: int, turns: float, events, depth: float, width: float) -> list[float]:
+    """A phase that runs `turns` full turns over the loop, hurrying through weighted events.
+
+    The speed is 1 plus an eased bump of `depth` times each event's weight, so the phase is
+    smooth and the loop closes on exactly `turns` turns.
+    """
+    speed = [1.0] * period
+    for pip, w in events:
+        add_bump(speed, pip, depth * w, width, width * 1.5)
+    total = sum(speed)
+    phase = []
+    run = 0.0
+    for k in range(period):
+        phase.append(TAU * turns * run / total)
+        run += speed[k]
+    return phase
+
+
+def driven_spring(period: int, force: list[float], omega: float, damping: float) -> list[float]:
+    """The periodic response of a damped spring to a looping force.
+
+    The spring starts from rest at every push and rings down; its state at the seam is the
+    one the loop returns to (the ringing of every earlier pass summed), found exactly from
+    the loop's transfer, so the path closes without a seam.
+    """
+    sub = 8
+    h = 1.0 / sub
+    k2 = omega * omega
+    c = 2.0 * damping * omega
+
+    def run(x: float, v: float, drive: bool, out: list[float] | None):
+        for k in range(period):
+            if out is not None:
+                out.append(x)
+            f = force[k] if drive else 0.0
+            f2 = force[(k + 1) % period] if drive else 0.0
+            for s in range(sub):
+                t = s / sub
+                a = (1 - t) * f + t * f2 - k2 * x - c * v
+                v += h * a
+                x += h * v
+        return x, v
+
+    # One loop is affine in the state: s1 = M s0 + b. The periodic state solves s0 = M s0 + b.
+    bx, bv = run(0.0, 0.0, True, None)
+    m11, m21 = run(1.0, 0.0, False, None)
+    m12, m22 = run(0.0, 1.0, False, None)
+    a11, a12, a21, a22 = 1 - m11, -m12, -m21, 1 - m22
+    det = a11 * a22 - a12 * a21
+    x0 = (a22 * bx - a12 * bv) / det
+    v0 = (a11 * bv - a21 * bx) / det
+    out: list[float] = []
+    run(x0, v0, True, out)
+    return out
