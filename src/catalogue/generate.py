@@ -10,6 +10,7 @@ checks the catalogue's invariants and writes, only where their content changed:
 from __future__ import annotations
 
 import argparse
+import functools
 import os
 import struct
 import sys
@@ -33,14 +34,23 @@ def round12(v: float) -> float:
     return round(v, 12)
 
 
+@functools.cache
+def _recipes():
+    return load_recipes()
+
+
+@functools.cache
+def _recipe_data(data_dir: Path, recipe: str) -> dict:
+    return read_recipe_data(data_dir, recipe)
+
+
 def compute_row(row: Row, data_dir: Path) -> Samples | None:
     """The row's rounded samples, or None when its recipe is not written yet."""
-    recipes = load_recipes()
-    recipe = recipes.get(row.recipe)
+    recipe = _recipes().get(row.recipe)
     if recipe is None:
         return None
     try:
-        raw = recipe(row, read_recipe_data(data_dir, row.recipe))
+        raw = recipe(row, _recipe_data(data_dir, row.recipe))
     except RecipeMissing:
         return None
     except Exception as exc:
@@ -174,6 +184,11 @@ def main() -> int:
         results = compute_all(rows, args.data, args.jobs)
     except (DataError, checks.CatalogueError) as exc:
         print(f"{SCRIPT}: {exc}", file=sys.stderr)
+        return 1
+    except Exception as exc:
+        # A recipe failed: say which row, without the worker pool's traceback around it.
+        notes = "".join(f"\n  {note}" for note in getattr(exc, "__notes__", ()))
+        print(f"{SCRIPT}: {type(exc).__name__}: {exc}{notes}", file=sys.stderr)
         return 1
     present = [(row, s) for row, s in zip(rows, results) if s is not None]
     missing = [row for row, s in zip(rows, results) if s is None]
