@@ -20,15 +20,21 @@ namespace py = pybind11;
 namespace {
 
 // The catalogue dictionary: keys inserted in the documented order; texts decoded strictly.
+// The keys are made once per listing, not once per dictionary, and the list is sized up front.
 py::list catalogue_list(std::span<const kinetra::RegistryEntry> entries) {
-    py::list out;
+    const py::str name_key("name");
+    const py::str description_key("description");
+    const py::str period_key("period_pips");
+    const py::str dimensions_key("dimensions");
+    py::list out(entries.size());
+    std::size_t i = 0;
     for (const kinetra::RegistryEntry& entry : entries) {
         py::dict d;
-        d["name"] = py::str(entry.name.data(), entry.name.size());
-        d["description"] = py::str(entry.description.data(), entry.description.size());
-        d["period_pips"] = py::int_(entry.period_pips);
-        d["dimensions"] = py::int_(entry.dimensions);
-        out.append(std::move(d));
+        d[name_key] = py::str(entry.name.data(), entry.name.size());
+        d[description_key] = py::str(entry.description.data(), entry.description.size());
+        d[period_key] = py::int_(entry.period_pips);
+        d[dimensions_key] = py::int_(entry.dimensions);
+        out[i++] = std::move(d);
     }
     return out;
 }
