@@ -1,0 +1,190 @@
+"""Beat studies: each style's score driving sixteen motions, checked through the built module."""
+
+import math
+import tomllib
+
+import numpy as np
+import pytest
+
+from conftest import ROOT, row_samples
+
+SCORES = {p.stem: tomllib.loads(p.read_text()) for p in sorted((ROOT / "data" / "beat").glob("*.toml"))}
+MOTIONS = ("bounce", "step", "orbit", "glide", "surge", "recoil", "flutter", "dive", "pendulum",
+           "figure8", "box", "corkscrew", "spiral", "slalom", "spring", "ricochet")
+GHOST = 0.45
+
+@pytest.fixture(scope="module")
+def beat_rows(catalogue_table):
+    """Every beat row whose style has a score: name -> (row, samples as an array)."""
+    if not SCORES:
+        pytest.skip("no beat scores written yet")
+    out = {}
+    for row in catalogue_table:
+        if row.recipe != "beat":
+            continue
+        style = row.name[len("beat_"):].rpartition("_")[0]
+        if style in SCORES:
+            out[row.name] = (row, np.array(row_samples(row.name, row.period_pips)))
+    return out
+
+
+def style_of(name):
+    return name[len("beat_"):].rpartition("_")[0]
+
+
+def resampled(samples, length=1024):
+    """Linear resampling of a loop onto `length` points, as the family distance measures it."""
+    n = len(samples)
+    t = np.arange(length) * n / length
+    k = t.astype(int)
+    f = (t - k)[:, None]
+    return samples[k % n] + (samples[(k + 1) % n] - samples[k % n]) * f
+
+
+def closest(patterns):
+    names = sorted(patterns)
+    flat = np.array([resampled(patterns[n]).ravel() for n in names])
+    sq = (flat ** 2).sum(axis=1)
+    d2 = np.maximum(sq[:, None] + sq[None, :] - 2 * flat @ flat.T, 0) / flat.shape[1]
+    np.fill_diagonal(d2, np.inf)
+    i, j = np.unravel_index(np.argmin(d2), d2.shape)
+    return math.sqrt(d2[i, j]), names[i], names[j]
+
+
+def test_every_style_has_its_sixteen_rows(beat_rows):
+    for style in SCORES:
+        assert all(f"beat_{style}_{m}" in beat_rows for m in MOTIONS), style
+
+
+def test_rows_keep_the_invariants_and_move_smoothly(beat_rows):
+    for name, (row, s) in beat_rows.items():
+        assert np.isfinite(s).all() and s.min() >= -0.92 and s.max() <= 1.0, name
+        for axis in range(3):
+            lane = s[:, axis]
+            if axis >= row.dimensions:
+                assert all(v == 0.0 and math.copysign(1, v) > 0 for v in lane), name
+                continue
+            moves = lane.max() - lane.min() > 0.05
+            assert moves != (axis == 0 and name == "beat_four_floor_bounce"), (name, axis)
+        steps = np.abs(np.diff(np.vstack([s, s[:1]]), axis=0))
+        assert steps.max() <= 0.15, (name, steps.max())
+        assert np.abs(s).max() != 0.82, name
+
+
+def test_depth_follows_the_lanes_each_motion_reads(beat_rows):
+    depth = {"bass", "log_drum", "crash"}
+    for style, score in SCORES.items():
+        lanes = {k for k, v in score["lanes"].items() if v}
+        for motion in ("bounce", "step"):
+            row, _ = beat_rows[f"beat_{style}_{motion}"]
+            assert (row.dimensions == 3) == bool(lanes & depth), (style, motion)
+        row, _ = beat_rows[f"beat_{style}_orbit"]
+        assert (row.dimensions == 3) == bool(lanes - {"kick"}), style
+
+
+def _near(indices, pip, period, reach=2):
+    return any(min((i - pip) % period, (pip - i) % period) <= reach for i in indices)
+
+
+def _extrema(lane, minimum):
+    sign = -1.0 if minimum else 1.0
+    v = sign * lane
+    return np.flatnonzero((v > np.roll(v, 1)) & (v >= np.roll(v, -1)))
+
+
+def test_kicks_land_downstrokes_and_backbeats_side_accents(beat_rows):
+    for style, score in SCORES.items():
+        lanes = score["lanes"]
+        _, bounce = beat_rows[f"beat_{style}_bounce"]
+        period = len(bounce)
+        minima = _extrema(bounce[:, 1], minimum=True)
+        for pip, _ in lanes.get("kick", []):
+            assert _near(minima, pip, period), (style, "kick", pip)
+        _, step = beat_rows[f"beat_{style}_step"]
+        extrema = np.concatenate([_extrema(step[:, 0], False), _extrema(step[:, 0], True)])
+        back = lanes.get("snare") or lanes.get("clap") or []
+        for pip, vel in back:
+            if vel >= GHOST:
+                assert _near(extrema, pip, period), (style, "backbeat", pip)
+
+
+def test_the_strongest_hits_place_the_catalogue_extremes(beat_rows):
+    lowest = min(s.min() for _, s in beat_rows.values())
+    highest = max(s.max() for _, s in beat_rows.values())
+    assert lowest == -0.92 and highest == 1.0
+    for style, score in SCORES.items():
+        _, bounce = beat_rows[f"beat_{style}_bounce"]
+        for pip, vel in score["lanes"].get("kick", []):
+            if vel == 1.0:
+                assert bounce[pip, 1] == -0.92, (style, pip)
+    # An extreme is the crest of a broad gesture, not a lone spike.
+    for name, (_, s) in beat_rows.items():
+        for value in (-0.92, 1.0):
+            for k, axis in zip(*np.nonzero(s == value)):
+                around = s[(np.arange(k - 2, k + 3)) % len(s), axis]
+                assert np.abs(around - value).max() < 0.05, (name, k)
+
+
+def test_styles_and_motions_are_distinct(beat_rows):
+    for motion in MOTIONS:
+        group = {n: s for n, (_, s) in beat_rows.items() if n.rpartition("_")[2] == motion}
+        if len(group) > 1:
+            d, a, b = closest(group)
+            assert d >= 0.05, (a, b, d)
+    for style in SCORES:
+        group = {n: s for n, (_, s) in beat_rows.items() if style_of(n) == style}
+        d, a, b = closest(group)
+        assert d >= 0.05, (a, b, d)
+
+
+def _score(**lanes):
+    from families._beat_score import Score
+
+    return Score("test", {"period_pips": 256, "bpm": 120, "lanes": lanes}, 256)
+
+
+@pytest.mark.parametrize("lanes, fault", [
+    ({"kick": [[0, 1.0], [0, 0.5]]}, "ascend"),
+    ({"kick": [[64, 1.0], [0, 0.5]]}, "ascend"),
+    ({"kick": [[256, 1.0]]}, "outside"),
+    ({"kick": [[0, 0.0]]}, "outside"),
+    ({"kick": [[0.5, 1.0]]}, "[pip, velocity]"),
+    ({"cowbell": [[0, 1.0]]}, "unknown lane"),
+    ({"kick": []}, "empty"),
+])
+def test_a_faulty_score_fails_with_a_message(lanes, fault):
+    from catalogue_data import DataError
+
+    with pytest.raises(DataError, match=fault.replace("[", r"\[").replace("]", r"\]")):
+        _score(**lanes)
+
+
+def test_a_score_of_the_wrong_length_is_refused():
+    from catalogue_data import DataError
+    from families._beat_score import Score
+
+    with pytest.raises(DataError, match="period_pips"):
+        Score("test", {"period_pips": 512, "lanes": {"kick": [[0, 1.0]]}}, 256)
+
+
+def test_a_depth_lane_in_a_two_dimension_row_is_a_data_fault():
+    from catalogue_data import DataError, Row
+    from families.beat import beat
+
+    row = Row(0, "beat_test_bounce", 256, 2, "beat", "")
+    data = {"test": {"period_pips": 256, "lanes": {"kick": [[0, 1.0]], "bass": [[32, 0.8]]}}}
+    with pytest.raises(DataError, match="depth"):
+        beat(row, data)
+
+
+def test_the_spring_rests_until_pushed_and_closes_its_loop():
+    from families._beat_shapes import add_hits, driven_spring, zeros
+
+    force = zeros(512)
+    add_hits(force, [(100, 1.0)], 512, 1.0, 3, 5)
+    x = driven_spring(512, force, 2 * math.pi / 40, 0.12)
+    # Ringing from the last pass has died down long before the push comes round again.
+    assert max(abs(v) for v in x[90:97]) < 1e-3 * max(abs(v) for v in x)
+    assert max(abs(v) for v in x[100:140]) == max(abs(v) for v in x)
+    # Stepping on from the last pip lands on the first: no seam.
+    assert abs(x[0] - x[-1]) <= max(abs(x[k] - x[k - 1]) for k in range(1, 512)) * 1.05
