@@ -1,0 +1,222 @@
+"""Path building shared by the authored path families.
+
+Points are 3-tuples throughout; 2-D rows simply keep z at zero until `finish`.
+"""
+
+from __future__ import annotations
+
+import math
+
+from ._common import PI, quintic, scale_to_peak
+
+Point = tuple[float, float, float]
+
+
+def finish(samples: list[Point], dimensions: int, peak: float = 0.82) -> list[Point]:
+    """Scale to the family peak and pin the axes the row does not use to +0.0."""
+    scaled = scale_to_peak(samples, peak)
+    if dimensions == 3:
+        return scaled
+    return [(x, y if dimensions > 1 else 0.0, 0.0) for x, y, _ in scaled]
+
+
+def add(a: Point, b: Point, s: float = 1.0) -> Point:
+    return (a[0] + s * b[0], a[1] + s * b[1], a[2] + s * b[2])
+
+
+def lerp(a: Point, b: Point, f: float) -> Point:
+    return (a[0] + (b[0] - a[0]) * f, a[1] + (b[1] - a[1]) * f, a[2] + (b[2] - a[2]) * f)
+
+
+def point(values) -> Point:
+    """A point from a data list of two or three numbers."""
+    v = [float(c) for c in values]
+    return (v[0], v[1], v[2] if len(v) > 2 else 0.0)
+
+
+def check_name_numbers(row, *numbers: int) -> None:
+    """The numbers in a row's name must be the numbers its data gives."""
+    in_name = [int(part) for part in row.name.split("_") if part.isdigit()]
+    if in_name != list(numbers):
+        raise ValueError(f"data gives {list(numbers)} but the name says {in_name}")
+
+
+def eased_keys(keys: list[tuple[float, Point]], period: int,
+               bows: dict[int, Point] | None = None) -> list[Point]:
+    """Quintic moves between keyframes (pip, point): every key is a resting point.
+
+    The keys run from pip 0 and the loop closes back on the first key at `period`. A bow
+    (segment index -> vector) bends that move's path toward the vector, fully at mid-move.
+    """
+    bows = bows or {}
+    closed = list(keys) + [(float(period), keys[0][1])]
+    out: list[Point] = []
+    seg = 0
+    for k in range(period):
+        while k >= closed[seg + 1][0]:
+            seg += 1
+        (ta, pa), (tb, pb) = closed[seg], closed[seg + 1]
+        q = quintic((k - ta) / (tb - ta))
+        p = lerp(pa, pb, q)
+        if seg in bows:
+            p = add(p, bows[seg], math.sin(PI * q))
+        out.append(p)
+    return out
+
+
+def hermite_loop(points: list[Point], durations: list[float], period: int) -> list[Point]:
+    """Periodic cubic through `points`, segment i lasting durations[i] pips.
+
+    Tangents are central differences over the neighbouring knot times, so speed stays
+    continuous across knots even where the segment times differ.
+    """
+    n = len(points)
+    times = [0.0]
+    for d in durations:
+        times.append(times[-1] + d)
+    if abs(times[-1] - period) > 1e-9:
+        raise ValueError(f"segment times add up to {times[-1]}, not {period}")
+    tangents = []
+    for i in range(n):
+        dt = durations[i - 1] + durations[i]
+        tangents.append(tuple((points[(i + 1) % n][a] - points[i - 1][a]) / dt for a in range(3)))
+    out: list[Point] = []
+    seg = 0
+    for k in range(period):
+        while k >= times[seg + 1]:
+            seg += 1
+        h = durations[seg]
+        u = (k - times[seg]) / h
+        u2, u3 = u * u, u * u * u
+        h00, h10, h01, h11 = 2 * u3 - 3 * u2 + 1, u3 - 2 * u2 + u, -2 * u3 + 3 * u2, u3 - u2
+        p0, p1 = points[seg], points[(seg + 1) % n]
+        m0, m1 = tangents[seg], tangents[(seg + 1) % n]
+        out.append(tuple(h00 * p0[a] + h10 * h * m0[a] + h01 * p1[a] + h11 * h * m1[a]
+                         for a in range(3)))
+    return out
+
+
+def _length(a: Point, b: Point) -> float:
+    return math.sqrt((b[0] - a[0]) ** 2 + (b[1] - a[1]) ** 2 + (b[2] - a[2]) ** 2)
+
+
+def uniform_loop(dense: list[Point], count: int) -> list[Point]:
+    """Resample a closed dense polyline to `count` points evenly spaced along its length."""
+    closed = dense + [dense[0]]
+    cum = [0.0]
+    for a, b in zip(closed, closed[1:]):
+        cum.append(cum[-1] + _length(a, b))
+    total = cum[-1]
+    out = []
+    j = 0
+    for i in range(count):
+        s = total * i / count
+        while cum[j + 1] < s:
+            j += 1
+        span = cum[j + 1] - cum[j]
+        out.append(lerp(closed[j], closed[j + 1], (s - cum[j]) / span if span else 0.0))
+    return out
+
+
+def _box_smooth(points: list[Point], half: int) -> list[Point]:
+    """Circular moving average over 2 * half + 1 points (running sums, linear time)."""
+    n = len(points)
+    width = 2 * half + 1
+    out = []
+    acc = [sum(points[i % n][a] for i in range(-half, half + 1)) for a in range(3)]
+    for i in range(n):
+        out.append((acc[0] / width, acc[1] / width, acc[2] / width))
+        leave, enter = points[(i - half) % n], points[(i + half + 1) % n]
+        for a in range(3):
+            acc[a] += enter[a] - leave[a]
+    return out
+
+
+class CornerTour:
+    """A closed tour through vertices with rounded corners and a timed visit of each.
+
+    Segment i runs from vertex i to vertex i + 1, optionally bowed toward bows[i]. The
+    sharp path is resampled evenly, then its corners are rounded by smoothing over
+    `rounding` (a length). Each vertex is given a dwell (pips spent going slowly round
+    its corner) and each segment a travel time; vertex 0's dwell is centred on pip 0.
+    """
+
+    DENSITY = 4096
+
+    def __init__(self, vertices: list[Point], rounding: float, bows: list[Point] | None = None):
+        n = len(vertices)
+        bows = bows or [(0.0, 0.0, 0.0)] * n
+        dense: list[Point] = []
+        marks = []                       # dense index at which each vertex sits
+        for i in range(n):
+            a, b = vertices[i], vertices[(i + 1) % n]
+            steps = 64
+            marks.append(len(dense))
+            for j in range(steps):
+                w = j / steps
+                dense.append(add(lerp(a, b, w), bows[i], math.sin(PI * w)))
+        # Even spacing, keeping track of where each vertex lands along the length.
+        closed = dense + [dense[0]]
+        cum = [0.0]
+        for a, b in zip(closed, closed[1:]):
+            cum.append(cum[-1] + _length(a, b))
+        total = cum[-1]
+        count = self.DENSITY
+        self.vertex_at = [cum[m] / total * count for m in marks]
+        # Two box passes make a triangular kernel reaching `rounding` either side.
+        half = max(1, int(rounding / total * count / 2))
+        self.points = _box_smooth(_box_smooth(uniform_loop(dense, count), half), half)
+        self.zone = rounding / total * count  # corner zone half-width, in dense index units
+
+    def sample(self, dwell: list[float], travel: list[float], period: int) -> list[Point]:
+        n = len(self.vertex_at)
+        count = self.DENSITY
+        if abs(sum(dwell) + sum(travel) - period) > 1e-9:
+            raise ValueError(f"dwell and travel times add up to {sum(dwell) + sum(travel)}, not {period}")
+        knots_t, knots_s = [], []
+        t = -dwell[0] / 2
+        for i in range(n):
+            prev_gap = (self.vertex_at[i] - self.vertex_at[i - 1]) % count
+            next_gap = (self.vertex_at[(i + 1) % n] - self.vertex_at[i]) % count
+            zone = min(self.zone, 0.4 * prev_gap, 0.4 * next_gap)
+            knots_t += [t, t + dwell[i]]
+            knots_s += [self.vertex_at[i] - zone, self.vertex_at[i] + zone]
+            t += dwell[i] + travel[i]
+        warp = periodic_monotone(knots_t, knots_s, float(period), float(count))
+        out = []
+        for k in range(period):
+            s = warp(k) % count
+            j = int(s)
+            out.append(lerp(self.points[j], self.points[(j + 1) % count], s - j))
+        return out
+
+
+def periodic_monotone(ts: list[float], ss: list[float], period: float, total: float):
+    """A smooth increasing map t -> s through the knots, advancing `total` per `period`.
+
+    Piecewise cubic with harmonic-mean slopes, so it never runs backwards.
+    """
+    m = len(ts)
+    t_ext = ts + [ts[0] + period]
+    s_ext = ss + [ss[0] + total]
+    secants = [(s_ext[j + 1] - s_ext[j]) / (t_ext[j + 1] - t_ext[j]) for j in range(m)]
+    slopes = []
+    for j in range(m):
+        a, b = secants[j - 1], secants[j]
+        slopes.append(2 * a * b / (a + b))
+    t0 = ts[0]
+
+    def warp(t: float) -> float:
+        laps, r = divmod(t - t0, period)
+        tt = t0 + r
+        j = 0
+        while j + 1 < m and tt >= t_ext[j + 1]:
+            j += 1
+        h = t_ext[j + 1] - t_ext[j]
+        u = (tt - t_ext[j]) / h
+        u2, u3 = u * u, u * u * u
+        s = ((2 * u3 - 3 * u2 + 1) * s_ext[j] + (u3 - 2 * u2 + u) * h * slopes[j]
+             + (-2 * u3 + 3 * u2) * s_ext[j + 1] + (u3 - u2) * h * slopes[(j + 1) % m])
+        return s + laps * total
+
+    return warp
