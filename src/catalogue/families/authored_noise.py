@@ -1,0 +1,81 @@
+"""Hashed noise paths: closed smooth curves through control points drawn from SHA-256."""
+
+from __future__ import annotations
+
+import hashlib
+import math
+
+from catalogue_data import RecipeMissing
+
+from ._common import TAU, scale_to_peak
+
+
+def hashed(name: str, index: int) -> list[float]:
+    """Eight numbers in [-1, 1) for one control point, from SHA-256 of name and index."""
+    digest = hashlib.sha256(f"{name}:{index}".encode()).digest()
+    return [int.from_bytes(digest[4 * j:4 * j + 4], "big") / 2 ** 31 - 1 for j in range(8)]
+
+
+def _orbit(h, i, n, p):
+    angle = TAU * (i + p["jitter"] * h[0]) / n
+    r = p["radius"] + p["wobble"] * h[1]
+    return (r * math.cos(angle), r * math.sin(angle), 0.0)
+
+
+def _ripple(h, i, n, p):
+    height = p["low"] + (p["high"] - p["low"]) * (0.5 + 0.5 * h[1])
+    return (p["sweep"] * math.cos(TAU * i / n + p["nudge"] * h[0]), (-1) ** i * height, 0.0)
+
+
+def closed_walk(steps):
+    """A walk whose steps are shifted to sum to zero, so that it closes, centred on its mean."""
+    n = len(steps)
+    mean = [sum(s[a] for s in steps) / n for a in range(3)]
+    at, out = [0.0, 0.0, 0.0], []
+    for s in steps:
+        out.append(tuple(at))
+        at = [at[a] + s[a] - mean[a] for a in range(3)]
+    centre = [sum(p[a] for p in out) / n for a in range(3)]
+    return [tuple(p[a] - centre[a] for a in range(3)) for p in out]
+
+
+def _drift_step(h, p):
+    return (p["step"] * h[0], p["step"] * h[1], 0.0)
+
+
+def _depth_step(h, p):
+    return (p["step"] * h[0], p["step"] * h[1], p["step"] * p["depth"] * h[2])
+
+
+SPREAD = {"orbit": _orbit, "ripple": _ripple}
+WALK = {"drift": _drift_step, "depth": _depth_step}
+
+
+def catmull_rom(p0, p1, p2, p3, t):
+    t2 = t * t
+    t3 = t2 * t
+    return tuple(0.5 * (2 * b + (c - a) * t + (2 * a - 5 * b + 4 * c - d) * t2
+                        + (3 * b - a - 3 * c + d) * t3) for a, b, c, d in zip(p0, p1, p2, p3))
+
+
+def noise(row, data):
+    _, word, count = row.name.split("_")
+    params = data.get(word)
+    if params is None:
+        raise RecipeMissing(row.name)
+    n = int(count)
+    if word in WALK:
+        points = closed_walk([WALK[word](hashed(row.name, i), params) for i in range(n)])
+        if row.dimensions == 2:
+            points = [(x, y, 0.0) for x, y, _ in points]
+    else:
+        points = [SPREAD[word](hashed(row.name, i), i, n, params) for i in range(n)]
+    samples = []
+    for k in range(row.period_pips):
+        i, rest = divmod(k * n, row.period_pips)
+        samples.append(catmull_rom(points[i - 1], points[i], points[(i + 1) % n],
+                                   points[(i + 2) % n], rest / row.period_pips))
+    return scale_to_peak(samples)
+
+
+RECIPES = {"noise": noise}
