@@ -144,7 +144,7 @@ def orbit(score: Score):
     add_hits(zs, score.hits(*PERCUSSION), p, -0.35, 6, 20)
     add_hits(zs, score.hits("snare", "clap"), p, 0.45, 8, 30)
     _add_depth(zs, score, -0.5, 10, 48)
-    _add_ghost_flicks(zs, score, 0.2)
+    _add_ghost_flicks(zs, score, 0.3)
     return xs, ys, zs
 
 
@@ -159,8 +159,9 @@ def glide(score: Score):
     add_hits(zs, low, p, -0.45 * share, 12, 56)
     add_hits(ys, low, p, -0.25 * share, 12, 56)
     add_hits(xs, score.backbeat(), p, 0.15, 10, 30, sides=alternate)
-    add_hits(ys, score.hits(*PERCUSSION), p, 0.15, 8, 24)
-    _add_ghost_flicks(xs, score, 0.15)
+    add_hits(ys, score.hits(*PERCUSSION), p, 0.22, 8, 24)
+    add_hits(zs, score.hits(*PERCUSSION), p, 0.15, 8, 24, sides=alternate)
+    _add_ghost_flicks(xs, score, 0.2)
     return xs, ys, zs
 
 
@@ -179,7 +180,7 @@ def surge(score: Score):
     add_hits(xs, score.hits(*PERCUSSION), p, 0.25, 6, 18, sides=alternate)
     add_hits(xs, kicks, p, 0.15, 8, 24, sides=alternate)
     _add_depth(zs, score, -0.25, 10, 40)
-    _add_ghost_flicks(ys, score, 0.15)
+    _add_ghost_flicks(ys, score, 0.22)
     return xs, ys, zs
 
 
@@ -218,10 +219,10 @@ def flutter(score: Score):
     ys = [0.45 * (x / 0.55) ** 2 - 0.2 for x in xs]
     zs = zeros(p)
     for pip, vel in _flutter_or(score, PERCUSSION):
-        add_tremor(ys, pip, 0.1 * vel, 12, 2)
-        add_tremor(zs, pip, 0.14 * vel, 16, 1.5)
+        add_tremor(ys, pip, 0.12 * vel, 12, 2)
+        add_tremor(zs, pip, 0.2 * vel, 16, 1.5)
     _add_depth(zs, score, 0.25, 12, 48)
-    _add_ghost_flicks(zs, score, 0.12)
+    _add_ghost_flicks(ys, score, 0.15)
     return xs, ys, zs
 
 
@@ -271,7 +272,7 @@ def figure8(score: Score):
     add_hits(ys, score.backbeat(), p, 0.3, 8, 28)
     add_hits(zs, score.backbeat(), p, 0.35, 8, 28)
     _add_depth(zs, score, -0.3, 10, 40)
-    _add_ghost_flicks(xs, score, 0.12)
+    _add_ghost_flicks(xs, score, 0.2)
     return xs, ys, zs
 
 
@@ -308,15 +309,17 @@ def spiral(score: Score):
     """Two turns that draw in to the centre and open out again, breathing with the hits."""
     p = score.period
     weighted = score.weighted()
-    theta = warped_phase(p, 2, weighted, 0.8, 16)
+    theta = warped_phase(p, 2, weighted, 1.6, 16)
     radius = [0.15 + 0.65 * (0.5 + 0.5 * math.cos(TAU * k / p)) for k in range(p)]
     add_hits(radius, weighted, p, 0.12, 6, 24)
+    _add_ghost_flicks(radius, score, 0.2)
     xs = [r * math.cos(t) for r, t in zip(radius, theta)]
     ys = [r * math.sin(t) for r, t in zip(radius, theta)]
     zs = [-0.55 * math.cos(TAU * k / p) for k in range(p)]
     add_hits(zs, score.backbeat_or_kicks(), p, 0.2, 8, 28)
     _add_depth(zs, score, 0.25, 10, 40)
-    _add_ghost_flicks(zs, score, 0.15)
+    _add_ghost_flicks(zs, score, 0.25)
+    add_hits(zs, score.hits(*PERCUSSION), p, 0.18, 6, 20, sides=alternate)
     return xs, ys, zs
 
 
@@ -324,7 +327,7 @@ def slalom(score: Score):
     """S-shaped travel: kicks lift, the backbeat cuts back, depth leans against the swing."""
     p = score.period
     kicks = score.kicks()
-    theta = warped_phase(p, _bars(score), score.weighted(), 0.8, 16)
+    theta = warped_phase(p, _bars(score), score.weighted(), 1.4, 16)
     xs = [0.6 * math.sin(t) for t in theta]
     ys = [0.35 * math.sin(2 * t) for t in theta]
     zs = [-0.45 * math.cos(t) for t in theta]
@@ -335,7 +338,8 @@ def slalom(score: Score):
     for pip, vel in score.hits(*PERCUSSION):
         add_bump(xs, pip, -math.copysign(0.12 * vel, xs[pip]), 5, 12)
     _add_depth(zs, score, 0.3, 10, 40)
-    _add_ghost_flicks(ys, score, 0.12)
+    _add_ghost_flicks(ys, score, 0.25)
+    _add_ghost_flicks(zs, score, 0.15)
     return xs, ys, zs
 
 
@@ -346,8 +350,11 @@ def spring(score: Score):
     fx, fy, fz = zeros(p), zeros(p), zeros(p)
     add_hits(fx, score.backbeat_or_kicks(), p, 1.0, 3, 5, sides=alternate)
     add_hits(fy, kicks, p, -1.0, 3, 5)
-    others = score.hits(*PERCUSSION, *FLUTTER, *DEPTH)
-    add_hits(fz, others or kicks, p, 0.6 if others else 0.5, 3, 5, sides=alternate)
+    add_hits(fz, score.hits(*PERCUSSION, *FLUTTER), p, 0.5, 3, 5, sides=alternate)
+    add_hits(fz, score.hits(*DEPTH), p, -1.0, 3, 5)
+    if not any(fz):
+        add_hits(fz, kicks, p, 0.5, 3, 5, sides=alternate)
+    add_hits(fx, _ghosts(score), p, lambda i, v: 0.5 * alternate(i), 3, 5)
     xs = driven_spring(p, fx, TAU / 44, 0.12)
     ys = driven_spring(p, fy, TAU / 38, 0.12)
     zs = driven_spring(p, fz, TAU / 52, 0.1)
