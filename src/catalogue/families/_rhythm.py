@@ -85,8 +85,12 @@ def fit_halves(period: int, at: list[float], cap: float, share: float = 0.49) ->
     return halves
 
 
-def keyframes(period: int, keys: list[tuple[float, float]]) -> list[float]:
-    """Quintic eases between (pip, value) keys from pip 0 to `period`; equal keys make a hold."""
+def keyframes(period: int, keys: list[tuple[float, float]], bow: float = 1.0) -> list[float]:
+    """Quintic eases between (pip, value) keys from pip 0 to `period`; equal keys make a hold.
+
+    A `bow` other than 1 makes moves alternately late and early, so that a lane eased with
+    it beside an unbowed lane bends the path between key poses instead of drawing a line.
+    """
     if keys[0][0] != 0 or keys[-1][0] != period or keys[0][1] != keys[-1][1]:
         raise ValueError("keys must run from pip 0 to the period and close on the first value")
     out = []
@@ -95,7 +99,10 @@ def keyframes(period: int, keys: list[tuple[float, float]]) -> list[float]:
         while keys[j + 1][0] <= k:
             j += 1
         (ka, va), (kb, vb) = keys[j], keys[j + 1]
-        out.append(va + (vb - va) * quintic((k - ka) / (kb - ka)))
+        u = (k - ka) / (kb - ka)
+        if bow != 1.0:
+            u = u ** bow if j % 2 == 0 else 1.0 - (1.0 - u) ** bow
+        out.append(va + (vb - va) * quintic(u))
     return out
 
 
