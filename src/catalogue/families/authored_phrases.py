@@ -71,11 +71,15 @@ def packet(row, data):
         else:
             vec = (0.15 * amp, 0.0, amp)
         events.append(Event(at, half, vec, cycle=cycle))
-    out = render(P, events)
     sx, sy = params["side"]
     if kind == "alternating":
-        # The body leans to alternate sides in time with the packets.
-        terms = [(0, n, sx, -PI / 2 - TAU * params["offset"] * n / P), (1, 1, sy, 0.4)]
+        # The body leans to alternate sides in time with the packets (an odd count repeats
+        # one side across the loop's end).
+        events += [Event(params["offset"] + i * spacing, spacing, (sx if i % 2 else -sx, 0.0, 0.0))
+                   for i in range(n)]
+    out = render(P, events)
+    if kind == "alternating":
+        terms = [(1, 1, sy, 0.4)]
     elif kind == "cascading":
         terms = [(0, 1, sx, 0.0), (1, 1, sy, PI / 2), (1, 2, 0.3 * sy, 0.9)]
     elif kind == "crossing":
