@@ -13,11 +13,13 @@ import math
 from ._beat_score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
 from ._beat_shapes import (KEY_SLOPE, QUINTIC_PEAK, add_bump, add_hits, add_tremor, alternate,
                            driven_spring, gap_after, keyed, limit_keys, warped_phase, zeros)
-from ._common import TAU
+from ._common import PI, TAU
 
 DEEPEST = -0.92
 HIGHEST = 1.0
 BAR = 256
+# Backbeat hits closer than this are a roll, played on one side.
+ROLL_GAP = 20
 
 
 def _bars(score: Score) -> int:
@@ -81,7 +83,6 @@ def bounce(score: Score):
     xs = zeros(p)
     add_hits(xs, score.backbeat(), p, 0.62, 10, 28, sides=alternate)
     add_hits(xs, score.hits(*PERCUSSION), p, 0.22, 6, 16, sides=alternate)
-    add_hits(xs, score.hits(*FLUTTER), p, 0.08, 4, 8, sides=alternate)
     zs = zeros(p)
     _add_depth(zs, score, 0.5, 8, 40)
     return xs, ys, zs
@@ -95,35 +96,46 @@ def step(score: Score):
     if not back:
         back, kicks = kicks, []
     back_top = max(v for _, v in back)
-    kick_top = max((v for _, v in kicks), default=1.0)
     roles: dict[int, tuple[float, float]] = {}
+    # Kick steps are sized against the loudest backbeat, so the balance of the two shows.
     for pip, vel in kicks:
-        roles[pip] = (0.5 * vel / kick_top, 2.0 + vel)
+        roles[pip] = (min(0.5 * vel / back_top, 0.8), 2.0 + vel)
+    # Ghost notes do not step; they flick up and down (below).
     for pip, vel in back:
-        if vel < GHOST_VELOCITY:
-            roles.setdefault(pip, (0.35 * vel / back_top, 1.0 + vel))
-        else:
+        if vel >= GHOST_VELOCITY:
             roles[pip] = (vel / back_top, 3.0 + vel)
     pips = sorted(roles)
+    # Hits alternate sides; a quick run of backbeat hits (a roll) stays on its side and
+    # pulses outward hit by hit, since no step could cross over and back that fast.
+    rolled = set(pip for pip, _ in back)
+    sides, side = [], 1
+    for i, pip in enumerate(pips):
+        if i and not (pip - pips[i - 1] < ROLL_GAP and pip in rolled and pips[i - 1] in rolled):
+            side = -side
+        sides.append(side)
     strongest = max(range(len(pips)), key=lambda i: roles[pips[i]][1])
+    polarity = sides[strongest]
     keys = []
     for i, pip in enumerate(pips):
         size, priority = roles[pip]
-        right = (i - strongest) % 2 == 0
-        keys.append([pip, size * (HIGHEST if right else -DEEPEST) * (1 if right else -1),
-                     priority])
-    if len(keys) % 2:
-        # An odd count meets itself on one side at the seam: pass through the centre there.
-        last, first = keys[-1][0], keys[0][0] + p
-        keys.append([((last + first) / 2) % p, 0.0, 0.0])
-        keys.sort()
+        right = sides[i] == polarity
+        keys.append([pip, size * HIGHEST if right else size * DEEPEST, priority])
+    for i in range(len(keys)):
+        a, b = keys[i - 1], keys[i]
+        if (a[1] > 0) == (b[1] > 0):
+            # Two steps to one side: between them pass through the centre, or in a roll
+            # ease back only part of the way.
+            gap = (b[0] - a[0]) % p or p
+            back_off = 0.0 if gap >= ROLL_GAP else 0.6 * min(abs(a[1]), abs(b[1]))
+            keys.append([(a[0] + gap / 2) % p, math.copysign(back_off, a[1]), 0.0])
+    keys.sort()
     limit_keys(keys, p)
     xs = keyed(p, [(k[0], k[1]) for k in keys])
 
     ys = zeros(p)
     add_hits(ys, kicks, p, -0.3, 8, 20)
     add_hits(ys, [h for h in back if h[1] >= GHOST_VELOCITY], p, 0.26, 8, 24)
-    add_hits(ys, [h for h in back if h[1] < GHOST_VELOCITY], p, -0.3, 5, 10)
+    _add_ghost_flicks(ys, score, 0.35)
     add_hits(ys, score.hits(*PERCUSSION), p, 0.22, 6, 14, sides=alternate)
     zs = zeros(p)
     _add_depth(zs, score, 0.45, 6, 30)
@@ -379,6 +391,41 @@ def ricochet(score: Score):
 MOTIONS = {fn.__name__: fn for fn in (
     bounce, step, orbit, glide, surge, recoil, flutter, dive, pendulum, figure8, box,
     corkscrew, spiral, slalom, spring, ricochet)}
+
+# Where hats and shakers leave their detail, and how large: (axes, size). The bounce keeps
+# them off y so that its lows stay on the kicks, bounce and step off z, which only the
+# depth lanes write there.
+HAT_DETAIL = {
+    "bounce": ((0,), 0.26), "step": ((1,), 0.3), "orbit": ((0, 1), 0.15),
+    "glide": ((0, 1, 2), 0.24), "surge": ((1, 2), 0.24), "recoil": ((0, 2), 0.15),
+    "flutter": ((0, 1), 0.12), "dive": ((0, 1), 0.15), "pendulum": ((1, 2), 0.15),
+    "figure8": ((0, 1, 2), 0.24), "box": ((0, 1, 2), 0.24), "corkscrew": ((0, 1, 2), 0.24),
+    "spiral": ((0, 1, 2), 0.24), "slalom": ((0, 1, 2), 0.24), "spring": ((0, 1), 0.12),
+    "ricochet": ((0, 1, 2), 0.15),
+}
+
+
+def _add_hat_detail(lanes, axes: tuple[int, ...], size: float, score: Score) -> None:
+    """Each hat flicks a little, turning on from the hat before; louder hats turn further.
+
+    The turns follow how many hats fall in each beat and how loud they are, so styles that
+    share their drums but not their hats still move apart.
+    """
+    hits = score.hits(*FLUTTER)
+    angles, turn = [], 0.0
+    for _, vel in hits:
+        angles.append(turn)
+        turn += TAU * (0.2 + 0.6 * vel)
+    for n, axis in enumerate(axes):
+        offset = PI * n / len(axes)
+        add_hits(lanes[axis], hits, score.period,
+                 lambda i, v, o=offset: size * math.sqrt(v) * math.cos(angles[i] + o), 6, 14)
+
+
+def motion_lanes(motion: str, score: Score):
+    lanes = MOTIONS[motion](score)
+    _add_hat_detail(lanes, *HAT_DETAIL[motion], score)
+    return lanes
 
 # Motions whose extremes are placed on the hits themselves: (motion, pinned axis).
 PINNED = {"bounce": 1, "step": 0}

@@ -9,7 +9,7 @@ from __future__ import annotations
 
 from catalogue_data import DataError, RecipeMissing
 
-from ._beat_motions import MOTIONS, PINNED, REACH
+from ._beat_motions import MOTIONS, PINNED, REACH, motion_lanes
 from ._beat_score import Score
 
 # Largest step a scaled lane may take between neighbouring pips, seam included.
@@ -60,7 +60,7 @@ def beat(row, data):
     if style not in data:
         raise RecipeMissing(style)
     score = Score(style, data[style], row.period_pips)
-    lanes = MOTIONS[motion](score)
+    lanes = motion_lanes(motion, score)
     if motion in PINNED:
         xs, ys, zs = _fit_sides(lanes, PINNED[motion])
     else:
