@@ -8,8 +8,7 @@ import pytest
 import pattern_bar
 from conftest import row_samples
 
-PATHS_AT_082 = {"path_bowed_diamond", "path_orbit_dwell", "path_torus_knot", "path_woven_3d",
-                "lfo_flower", "lfo_breathing_orbit", "lfo_seeded_drift"}
+PATHS_AT_082 = {"path_bowed_diamond", "path_orbit_dwell", "path_torus_knot", "path_woven_3d"}
 RECIPES = {"lfo_ratchet", "lfo_morph", "lfo_flower", "rhythm_euclid", "cross_rhythm", "half_time",
            "sticking", "flam_accent", "ease", "ease_elastic", "akwf", "groove",
            "lfo_sweep_ratchet", "lfo_triplet_wobble", "lfo_breathing_orbit", "seeded_drift",
