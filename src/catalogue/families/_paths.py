@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import math
 
-from ._common import PI, quintic, scale_to_peak
+from ._common import PI, cos_bump, fold, quintic, scale_to_peak
 
 Point = tuple[float, float, float]
 
@@ -137,11 +137,12 @@ class CornerTour:
 
     Segment i runs from vertex i to vertex i + 1, optionally bowed toward bows[i]. The
     sharp path is resampled evenly, then its corners are rounded by smoothing over
-    `rounding` (a length). Each vertex is given a dwell (pips spent going slowly round
-    its corner) and each segment a travel time; vertex 0's dwell is centred on pip 0.
+    `rounding` (a length). Each vertex is given a dwell (pips spent easing slowly round
+    its corner) and each segment a travel time; vertex 0 is passed at pip 0.
     """
 
     DENSITY = 4096
+    SLOW = 0.06          # pace at the heart of a dwell, relative to full travel pace
 
     def __init__(self, vertices: list[Point], rounding: float, bows: list[Point] | None = None):
         n = len(vertices)
@@ -166,57 +167,42 @@ class CornerTour:
         # Two box passes make a triangular kernel reaching `rounding` either side.
         half = max(1, int(rounding / total * count / 2))
         self.points = _box_smooth(_box_smooth(uniform_loop(dense, count), half), half)
-        self.zone = rounding / total * count  # corner zone half-width, in dense index units
 
     def sample(self, dwell: list[float], travel: list[float], period: int) -> list[Point]:
         n = len(self.vertex_at)
         count = self.DENSITY
         if abs(sum(dwell) + sum(travel) - period) > 1e-9:
             raise ValueError(f"dwell and travel times add up to {sum(dwell) + sum(travel)}, not {period}")
-        knots_t, knots_s = [], []
-        t = -dwell[0] / 2
+        # Vertex i is passed at times[i]; around it the pace drops to SLOW over its dwell.
+        times = [0.0]
+        for i in range(n - 1):
+            times.append(times[-1] + dwell[i] / 2 + travel[i] + dwell[i + 1] / 2)
+
+        def pace(t: float) -> float:
+            still = 1.0
+            for ti, di in zip(times, dwell):
+                still *= 1 - cos_bump(fold(t - ti, period), di)
+            return self.SLOW + (1 - self.SLOW) * still
+
+        # Within each stretch between two vertices, progress along the path follows the
+        # running integral of the pace, normalised to land on the next vertex on time.
+        sub = 8
+        out: list[Point] = [None] * period  # type: ignore[list-item]
         for i in range(n):
-            prev_gap = (self.vertex_at[i] - self.vertex_at[i - 1]) % count
-            next_gap = (self.vertex_at[(i + 1) % n] - self.vertex_at[i]) % count
-            zone = min(self.zone, 0.4 * prev_gap, 0.4 * next_gap)
-            knots_t += [t, t + dwell[i]]
-            knots_s += [self.vertex_at[i] - zone, self.vertex_at[i] + zone]
-            t += dwell[i] + travel[i]
-        warp = periodic_monotone(knots_t, knots_s, float(period), float(count))
-        out = []
-        for k in range(period):
-            s = warp(k) % count
-            j = int(s)
-            out.append(lerp(self.points[j], self.points[(j + 1) % count], s - j))
+            t0 = times[i]
+            t1 = times[i + 1] if i + 1 < n else float(period)
+            s0 = self.vertex_at[i]
+            s1 = self.vertex_at[i + 1] if i + 1 < n else float(count)
+            steps = max(1, int((t1 - t0) * sub))
+            h = (t1 - t0) / steps
+            cum = [0.0]
+            for j in range(steps):
+                cum.append(cum[-1] + h * pace(t0 + (j + 0.5) * h))
+            for k in range(math.ceil(t0), math.ceil(t1)):
+                f = (k - t0) / h
+                j = min(int(f), steps - 1)
+                done = cum[j] + (cum[j + 1] - cum[j]) * (f - j)
+                pos = (s0 + (s1 - s0) * done / cum[-1]) % count
+                m = int(pos)
+                out[k] = lerp(self.points[m], self.points[(m + 1) % count], pos - m)
         return out
-
-
-def periodic_monotone(ts: list[float], ss: list[float], period: float, total: float):
-    """A smooth increasing map t -> s through the knots, advancing `total` per `period`.
-
-    Piecewise cubic with harmonic-mean slopes, so it never runs backwards.
-    """
-    m = len(ts)
-    t_ext = ts + [ts[0] + period]
-    s_ext = ss + [ss[0] + total]
-    secants = [(s_ext[j + 1] - s_ext[j]) / (t_ext[j + 1] - t_ext[j]) for j in range(m)]
-    slopes = []
-    for j in range(m):
-        a, b = secants[j - 1], secants[j]
-        slopes.append(2 * a * b / (a + b))
-    t0 = ts[0]
-
-    def warp(t: float) -> float:
-        laps, r = divmod(t - t0, period)
-        tt = t0 + r
-        j = 0
-        while j + 1 < m and tt >= t_ext[j + 1]:
-            j += 1
-        h = t_ext[j + 1] - t_ext[j]
-        u = (tt - t_ext[j]) / h
-        u2, u3 = u * u, u * u * u
-        s = ((2 * u3 - 3 * u2 + 1) * s_ext[j] + (u3 - 2 * u2 + u) * h * slopes[j]
-             + (-2 * u3 + 3 * u2) * s_ext[j + 1] + (u3 - u2) * h * slopes[(j + 1) % m])
-        return s + laps * total
-
-    return warp
