@@ -18,10 +18,6 @@ def _params(row, data):
     return data[row.name]
 
 
-def _distance(a, b) -> float:
-    return math.dist(a, b)
-
-
 def scan(row, data):
     """Passes left and right down the field, eased into each turn, then home round the outside."""
     p = _params(row, data)
@@ -52,7 +48,7 @@ def scan(row, data):
     bows = bows[:-1] + [(0.0, 0.0, 0.0)] * (len(home) + 1)
     vertices = [(x, y + tilt * x, z) for x, y, z in vertices]
     count = len(vertices)
-    lengths = [_distance(vertices[i], vertices[(i + 1) % count]) for i in range(count)]
+    lengths = [math.dist(vertices[i], vertices[(i + 1) % count]) for i in range(count)]
     first_return = 2 * passes - 1
     pace = [1.0] * first_return + [p["return_pace"]] * (count - first_return)
     dwell = [p["dwell"] if i < 2 * passes else p["dwell"] / 2 for i in range(count)]
