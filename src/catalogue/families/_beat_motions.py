@@ -163,7 +163,7 @@ def orbit(score: Score):
 def glide(score: Score):
     """A slow phrase path over the whole loop, with bass excursions down and into depth."""
     p = score.period
-    theta = warped_phase(p, 1, score.weighted(), 1.6, 20)
+    theta = warped_phase(p, 1, score.weighted(), 2.4, 20)
     xs = [math.sin(t) for t in theta]
     ys = [0.55 * math.sin(2 * t + 0.6) for t in theta]
     zs = [0.5 * math.cos(t) for t in theta]
@@ -173,7 +173,8 @@ def glide(score: Score):
     add_hits(xs, score.backbeat(), p, 0.15, 10, 30, sides=alternate)
     add_hits(ys, score.hits(*PERCUSSION), p, 0.22, 8, 24)
     add_hits(zs, score.hits(*PERCUSSION), p, 0.15, 8, 24, sides=alternate)
-    _add_ghost_flicks(xs, score, 0.2)
+    _add_ghost_flicks(xs, score, 0.35)
+    _add_ghost_flicks(zs, score, 0.35)
     return xs, ys, zs
 
 
@@ -299,7 +300,8 @@ def box(score: Score):
     zs = [0.35 * math.sin(2 * t) for t in theta]
     add_hits(zs, weighted, p, 0.2, 6, 20)
     _add_depth(zs, score, 0.25, 10, 40)
-    _add_ghost_flicks(zs, score, 0.15)
+    _add_ghost_flicks(zs, score, 0.3)
+    _add_ghost_flicks(ys, score, 0.2)
     return xs, ys, zs
 
 
@@ -324,13 +326,13 @@ def spiral(score: Score):
     theta = warped_phase(p, 2, weighted, 1.6, 16)
     radius = [0.15 + 0.65 * (0.5 + 0.5 * math.cos(TAU * k / p)) for k in range(p)]
     add_hits(radius, weighted, p, 0.12, 6, 24)
-    _add_ghost_flicks(radius, score, 0.2)
+    _add_ghost_flicks(radius, score, 0.3)
     xs = [r * math.cos(t) for r, t in zip(radius, theta)]
     ys = [r * math.sin(t) for r, t in zip(radius, theta)]
     zs = [-0.55 * math.cos(TAU * k / p) for k in range(p)]
     add_hits(zs, score.backbeat_or_kicks(), p, 0.2, 8, 28)
     _add_depth(zs, score, 0.25, 10, 40)
-    _add_ghost_flicks(zs, score, 0.25)
+    _add_ghost_flicks(zs, score, 0.35)
     add_hits(zs, score.hits(*PERCUSSION), p, 0.18, 6, 20, sides=alternate)
     return xs, ys, zs
 
@@ -397,11 +399,11 @@ MOTIONS = {fn.__name__: fn for fn in (
 # depth lanes write there.
 HAT_DETAIL = {
     "bounce": ((0,), 0.26), "step": ((1,), 0.3), "orbit": ((0, 1), 0.15),
-    "glide": ((0, 1, 2), 0.24), "surge": ((1, 2), 0.24), "recoil": ((0, 2), 0.15),
+    "glide": ((0, 1, 2), 0.3), "surge": ((1, 2), 0.24), "recoil": ((0, 2), 0.15),
     "flutter": ((0, 1), 0.12), "dive": ((0, 1), 0.15), "pendulum": ((1, 2), 0.15),
     "figure8": ((0, 1, 2), 0.24), "box": ((0, 1, 2), 0.24), "corkscrew": ((0, 1, 2), 0.24),
-    "spiral": ((0, 1, 2), 0.24), "slalom": ((0, 1, 2), 0.24), "spring": ((0, 1), 0.12),
-    "ricochet": ((0, 1, 2), 0.15),
+    "spiral": ((0, 1, 2), 0.3), "slalom": ((0, 1, 2), 0.24), "spring": ((0, 1), 0.12),
+    "ricochet": ((0, 1, 2), 0.22),
 }
 
 
