@@ -65,7 +65,8 @@ def page():
 
 def test_page_shows_every_default_pattern_once(page):
     p = parse(page)
-    assert p.names == [e["name"] for e in kinetra.catalogue()]
+    # Figures are grouped by family, so the page order is not the listing order.
+    assert sorted(p.names) == sorted(e["name"] for e in kinetra.catalogue())
     assert p.figures == len(kinetra.catalogue())
     assert "http" not in page.replace("http-equiv", "")  # self-contained
 
