@@ -384,9 +384,12 @@ def ricochet(score: Score):
     """Each onset flings an excursion toward the next of a cyclic series of targets."""
     p = score.period
     onsets = score.onsets()
+    # An onset soon followed by the next has no time to fly far: its throw shortens.
+    reach = [v * min(1.0, gap_after(onsets, i, p) / 32) for i, (_, v) in enumerate(onsets)]
     lanes = (zeros(p), zeros(p), zeros(p))
     for axis, lane in enumerate(lanes):
-        add_hits(lane, onsets, p, lambda i, v, a=axis: TARGETS[i % len(TARGETS)][a] * v, 12, 48)
+        add_hits(lane, onsets, p,
+                 lambda i, v, a=axis: TARGETS[i % len(TARGETS)][a] * reach[i], 12, 48)
     return lanes
 
 
@@ -399,7 +402,7 @@ MOTIONS = {fn.__name__: fn for fn in (
 # depth lanes write there.
 HAT_DETAIL = {
     "bounce": ((0,), 0.26), "step": ((1,), 0.3), "orbit": ((0, 1), 0.15),
-    "glide": ((0, 1, 2), 0.3), "surge": ((1, 2), 0.24), "recoil": ((0, 2), 0.15),
+    "glide": ((0, 1, 2), 0.36), "surge": ((1, 2), 0.24), "recoil": ((0, 2), 0.15),
     "flutter": ((0, 1), 0.12), "dive": ((0, 1), 0.15), "pendulum": ((1, 2), 0.15),
     "figure8": ((0, 1, 2), 0.24), "box": ((0, 1, 2), 0.24), "corkscrew": ((0, 1, 2), 0.24),
     "spiral": ((0, 1, 2), 0.3), "slalom": ((0, 1, 2), 0.24), "spring": ((0, 1), 0.12),
