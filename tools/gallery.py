@@ -68,7 +68,7 @@ apply();
 
 def family_of(name: str) -> str:
     if name.startswith("beat_"):
-        return "beat studies: " + name.rsplit("_", 1)[1]
+        return "beat study: " + name[len("beat_"):].rsplit("_", 1)[0]
     return name.split("_", 1)[0] if "_" in name else name
 
 
@@ -86,9 +86,13 @@ def path_figure(points, period: int, dims: int) -> str:
     parts = [f'<svg viewBox="0 0 {BOX} {BOX}" width="{BOX}" height="{BOX}" role="img">',
              f'<rect x="0" y="0" width="{BOX}" height="{BOX}" fill="none" stroke="#eee"/>']
     if dims == 3:
-        for (x0, y0, z0), (x1, y1, _) in zip(points, points[1:]):
-            hue = 240 - (z0 + 1) * 120  # blue far, red near
-            parts.append(f'<line x1="{_u(x0)}" y1="{_u(-y0)}" x2="{_u(x1)}" y2="{_u(-y1)}" '
+        # Depth as colour: short runs of the path, each tinted by its mean z (blue far, red near).
+        run = 16
+        for start in range(0, len(points) - 1, run):
+            chunk = points[start:start + run + 1]
+            hue = 240 - (sum(p[2] for p in chunk) / len(chunk) + 1) * 120
+            coords = " ".join(f"{_u(x)},{_u(-y)}" for x, y, _ in chunk)
+            parts.append(f'<polyline points="{coords}" fill="none" '
                          f'stroke="hsl({hue:.0f},70%,45%)" stroke-width="1.6"/>')
     else:
         coords = " ".join(f"{_u(x)},{_u(-y)}" for x, y, _ in points)
