@@ -27,14 +27,14 @@ def max_step(samples: Samples) -> float:
 def seam_jump(samples: Samples) -> float:
     """How far the seam step exceeds its neighbours' on the worst axis (0 for a smooth seam).
 
-    A loop that closes smoothly moves across the seam about as fast as just before and
-    just after it; a reset jump stands out against both.
+    A loop that closes smoothly moves across the seam about as fast as in the few pips
+    around it (a quick flick may straddle the seam); a reset jump stands out against them.
     """
     worst = 0.0
     for a in range(3):
         st = steps(samples, a)
         seam = st[-1]
-        neighbours = max(st[-2], st[0])
+        neighbours = max(st[-5:-1] + st[:4])
         worst = max(worst, seam - (2 * neighbours + 0.005))
     return worst
 

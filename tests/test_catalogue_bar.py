@@ -1,0 +1,33 @@
+"""Every default sampled pattern is seamless motion on the axes it claims."""
+
+import numpy as np
+import pytest
+
+import pattern_bar
+from conftest import row_samples
+
+Y_ONLY = {"lfo_double_pump", "beat_four_floor_bounce"}
+
+
+@pytest.fixture(scope="module")
+def loops(catalogue_table):
+    return {r.name: (r, row_samples(r.name, r.period_pips)) for r in catalogue_table}
+
+
+def test_no_jumps_anywhere_seam_included(loops):
+    for name, (row, s) in loops.items():
+        a = np.array(s)
+        assert np.abs(np.diff(np.vstack([a, a[:1]]), axis=0)).max() <= pattern_bar.MAX_STEP, name
+        assert pattern_bar.seam_jump(s) <= 0, name
+
+
+def test_every_claimed_axis_moves_and_no_other(loops):
+    for name, (row, s) in loops.items():
+        a = np.array(s)
+        spans = a.max(axis=0) - a.min(axis=0)
+        for axis in range(row.dimensions):
+            if axis == 0 and (name in Y_ONLY or name.startswith("env_")):
+                assert spans[0] == 0.0, name
+            else:
+                assert spans[axis] >= pattern_bar.MIN_SPAN, (name, axis)
+        assert not a[:, row.dimensions:].any(), name
