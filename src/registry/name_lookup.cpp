@@ -10,17 +10,9 @@ namespace kinetra {
 namespace {
 
 // Unsigned byte order, a proper prefix first: the order the generator sorted the index in.
-bool name_before(std::string_view a, std::string_view b) noexcept {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        if (ca != cb) {
-            return ca < cb;
-        }
-    }
-    return a.size() < b.size();
-}
+// string_view's ordering is exactly that (its character traits compare char as unsigned char)
+// and runs as one memcmp instead of a byte loop.
+bool name_before(std::string_view a, std::string_view b) noexcept { return a < b; }
 
 const CatalogueRow* find_catalogue_row(std::string_view name) noexcept {
     const std::span<const CatalogueRow> rows = catalogue_rows;
