@@ -133,3 +133,21 @@ def test_module_runs_in_a_fresh_interpreter_without_building_the_registry():
     """)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert int(out.stdout) == len(kinetra.catalogue())
+
+
+def test_instances_made_without_init_are_empty_not_garbage():
+    """__new__ alone never reads uninitialised memory: such objects are empty."""
+    blank = kinetra.SampledPattern.__new__(kinetra.SampledPattern)
+    with pytest.raises(RuntimeError, match="^Cannot sample a moved-from pattern$"):
+        blank.sample(0)
+    assert (blank.name, blank.description, blank.period_pips) == ("", "", 0)
+    with pytest.raises(ValueError, match="^Empty/moved-from pattern$"):
+        kinetra.PatternLibrary([blank])
+    library = kinetra.PatternLibrary.__new__(kinetra.PatternLibrary)
+    assert library.catalogue() == kinetra.catalogue()
+    assert library.sample("bounce", 3).as_tuple() == kinetra.bounce(3).as_tuple()
+    recording = kinetra.SampledRecording.__new__(kinetra.SampledRecording)
+    assert (recording.sample_count, recording.dimensions, recording.bpm) == (0, [], 0.0)
+    with pytest.raises(IndexError):
+        recording.sample(0)
+    assert kinetra.Offset3.__new__(kinetra.Offset3).as_tuple() == (0.0, 0.0, 0.0)

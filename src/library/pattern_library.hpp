@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/offset3.hpp"
+#include "core/starts_empty.hpp"
 #include "library/sampled_pattern.hpp"
 
 namespace kinetra {
@@ -24,6 +25,12 @@ public:
     Offset3 sample(std::string_view name, std::int32_t pip) const;
 
     const std::vector<SampledPattern>& patterns() const noexcept { return patterns_; }
+
+    // A library without user patterns, the state of storage that no constructor filled.
+    struct Empty {};
+    explicit PatternLibrary(Empty) noexcept {}
+    static void* operator new(std::size_t size) { return allocate_empty<PatternLibrary>(size); }
+    static void operator delete(void* storage) noexcept { ::operator delete(storage); }
 
 private:
     std::vector<SampledPattern> patterns_;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/offset3.hpp"
+#include "core/starts_empty.hpp"
 
 namespace kinetra {
 
@@ -26,6 +27,12 @@ public:
     SampledPattern(SampledPattern&& other) noexcept;
     SampledPattern& operator=(SampledPattern&& other) noexcept;
     ~SampledPattern() = default;
+
+    // The empty (moved-from) state, the only state of storage that no constructor filled.
+    struct Empty {};
+    explicit SampledPattern(Empty) noexcept {}
+    static void* operator new(std::size_t size) { return allocate_empty<SampledPattern>(size); }
+    static void operator delete(void* storage) noexcept { ::operator delete(storage); }
 
     // Throws std::logic_error for a moved-from pattern.
     Offset3 sample(std::int32_t pip) const;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/starts_empty.hpp"
+
 namespace kinetra {
 
 inline constexpr std::size_t kMaxRecordingValues = std::size_t{1} << 23;
@@ -27,13 +29,19 @@ public:
     double beat_zero_seconds() const noexcept { return beat_zero_seconds_; }
     std::int32_t start_pip() const noexcept { return start_pip_; }
 
+    // A recording without rows, the state of storage that no constructor filled.
+    struct Empty {};
+    explicit SampledRecording(Empty) noexcept {}
+    static void* operator new(std::size_t size) { return allocate_empty<SampledRecording>(size); }
+    static void operator delete(void* storage) noexcept { ::operator delete(storage); }
+
 private:
     std::string name_;
     std::vector<std::string> dimensions_;
     std::vector<double> values_;  // row-major: axis a of row r at r * axes + a
-    double bpm_;
-    double beat_zero_seconds_;
-    std::int32_t start_pip_;
+    double bpm_ = 0.0;
+    double beat_zero_seconds_ = 0.0;
+    std::int32_t start_pip_ = 0;
 };
 
 }  // namespace kinetra
