@@ -5,6 +5,7 @@ from __future__ import annotations
 import math
 
 from catalogue_data import DataError
+from ._common import plain_sum
 
 LANES = ("kick", "snare", "clap", "rim", "closed_hat", "open_hat", "ride", "crash", "shaker",
          "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave", "perc", "bass", "log_drum")
@@ -65,7 +66,7 @@ class Score:
         """Downstroke hits: the kicks, or where a style has none, its loudest lane."""
         if "kick" in self.lanes:
             return self.lanes["kick"]
-        return max(self.lanes.values(), key=lambda h: (sum(v for _, v in h), len(h)))
+        return max(self.lanes.values(), key=lambda h: (plain_sum(v for _, v in h), len(h)))
 
     def backbeat(self) -> list[tuple[int, float]]:
         """Side-accent hits: the snares, or the claps where the style has no snare."""

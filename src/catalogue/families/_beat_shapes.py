@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import math
 
-from ._common import PI, TAU, quintic
+from ._common import PI, TAU, plain_sum, quintic
 
 # Largest change a keyed segment may make per pip, under the catalogue's 0.15 step bar.
 KEY_SLOPE = 0.14
@@ -137,7 +137,7 @@ def warped_phase(period: int, turns: float, events, depth: float, width: float) 
     speed = [1.0] * period
     for pip, w in events:
         add_bump(speed, pip, depth * w, width, width * 1.5)
-    total = sum(speed)
+    total = plain_sum(speed)
     phase = []
     run = 0.0
     for k in range(period):

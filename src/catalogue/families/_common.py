@@ -35,3 +35,15 @@ def scale_to_peak(samples: list[tuple[float, float, float]], peak: float = 0.82)
     largest = max(abs(v) for s in samples for v in s)
     s = peak / largest
     return [(x * s, y * s, z * s) for x, y, z in samples]
+
+
+def plain_sum(values) -> float:
+    """Left-to-right addition, as written.
+
+    The built-in sum() of floats compensates rounding error from Python 3.12 on, so its
+    result depends on the interpreter that runs the generator; the catalogue must not.
+    """
+    total = 0
+    for v in values:
+        total = total + v
+    return total

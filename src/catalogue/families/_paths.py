@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import math
 
-from ._common import PI, cos_bump, fold, quintic, scale_to_peak
+from ._common import PI, cos_bump, fold, plain_sum, quintic, scale_to_peak
 
 Point = tuple[float, float, float]
 
@@ -123,7 +123,7 @@ def _box_smooth(points: list[Point], half: int) -> list[Point]:
     n = len(points)
     width = 2 * half + 1
     out = []
-    acc = [sum(points[i % n][a] for i in range(-half, half + 1)) for a in range(3)]
+    acc = [plain_sum(points[i % n][a] for i in range(-half, half + 1)) for a in range(3)]
     for i in range(n):
         out.append((acc[0] / width, acc[1] / width, acc[2] / width))
         leave, enter = points[(i - half) % n], points[(i + half + 1) % n]
@@ -171,8 +171,8 @@ class CornerTour:
     def sample(self, dwell: list[float], travel: list[float], period: int) -> list[Point]:
         n = len(self.vertex_at)
         count = self.DENSITY
-        if abs(sum(dwell) + sum(travel) - period) > 1e-9:
-            raise ValueError(f"dwell and travel times add up to {sum(dwell) + sum(travel)}, not {period}")
+        if abs(plain_sum(dwell) + plain_sum(travel) - period) > 1e-9:
+            raise ValueError(f"dwell and travel times add up to {plain_sum(dwell) + plain_sum(travel)}, not {period}")
         # Vertex i is passed at times[i]; around it the pace drops to SLOW over its dwell.
         times = [0.0]
         for i in range(n - 1):

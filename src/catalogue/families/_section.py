@@ -6,7 +6,7 @@ import math
 
 from catalogue_data import RecipeMissing
 
-from ._common import PI, quintic, scale_to_peak
+from ._common import PI, plain_sum, quintic, scale_to_peak
 
 
 def params(row, data) -> dict:
@@ -102,7 +102,7 @@ def periodic_spline(values: list[float], period: int) -> list[float]:
                 b[r] -= f * b[c]
     m = [0.0] * n
     for r in range(n - 1, -1, -1):
-        m[r] = (b[r] - sum(a[r][j] * m[j] for j in range(r + 1, n))) / a[r][r]
+        m[r] = (b[r] - plain_sum(a[r][j] * m[j] for j in range(r + 1, n))) / a[r][r]
     out = []
     for k in range(period):
         i = min(int(k / h), n - 1)

@@ -11,7 +11,7 @@ import math
 
 from catalogue_data import RecipeMissing
 
-from ._common import TAU, PI, quintic, scale_to_peak
+from ._common import PI, TAU, plain_sum, quintic, scale_to_peak
 from ._kinematics import centred, circle_meet, link_point
 
 sin, cos, sqrt, radians = math.sin, math.cos, math.sqrt, math.radians
@@ -56,8 +56,8 @@ def _elliptic_cam(t, p):
 
 def _harmonic_cam(t, p):
     terms = [(amp, lobes, radians(phase)) for amp, lobes, phase in p["harmonics"]]
-    lift = p["base"] + sum(a * cos(n * t + f) for a, n, f in terms)
-    slope = -sum(a * n * sin(n * t + f) for a, n, f in terms)
+    lift = p["base"] + plain_sum(a * cos(n * t + f) for a, n, f in terms)
+    slope = -plain_sum(a * n * sin(n * t + f) for a, n, f in terms)
     return _flat_follower(lift, slope)
 
 
@@ -176,7 +176,7 @@ def mech(row, data):
 
 def _joint(program, t):
     """A joint angle in radians: a rest angle plus whole-loop harmonic swings (degrees)."""
-    return radians(program["rest"] + sum(a * sin(h * t + radians(f)) for a, h, f in program["swing"]))
+    return radians(program["rest"] + plain_sum(a * sin(h * t + radians(f)) for a, h, f in program["swing"]))
 
 
 def arm(row, data):

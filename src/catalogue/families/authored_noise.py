@@ -7,7 +7,7 @@ import math
 
 from catalogue_data import RecipeMissing
 
-from ._common import TAU, scale_to_peak
+from ._common import TAU, plain_sum, scale_to_peak
 
 
 def hashed(name: str, index: int) -> list[float]:
@@ -30,12 +30,12 @@ def _ripple(h, i, n, p):
 def closed_walk(steps):
     """A walk whose steps are shifted to sum to zero, so that it closes, centred on its mean."""
     n = len(steps)
-    mean = [sum(s[a] for s in steps) / n for a in range(3)]
+    mean = [plain_sum(s[a] for s in steps) / n for a in range(3)]
     at, out = [0.0, 0.0, 0.0], []
     for s in steps:
         out.append(tuple(at))
         at = [at[a] + s[a] - mean[a] for a in range(3)]
-    centre = [sum(p[a] for p in out) / n for a in range(3)]
+    centre = [plain_sum(p[a] for p in out) / n for a in range(3)]
     return [tuple(p[a] - centre[a] for a in range(3)) for p in out]
 
 

@@ -6,7 +6,7 @@ import math
 
 from catalogue_data import RecipeMissing
 
-from ._common import TAU, cos_bump
+from ._common import TAU, cos_bump, plain_sum
 from ._paths import CornerTour, check_name_numbers, finish, hermite_loop, point, uniform_loop
 
 sin, cos = math.sin, math.cos
@@ -34,7 +34,7 @@ def tour(row, data):
         vertices.append((p["aspect"] * r * cos(theta), r * sin(theta), z))
     share = row.period_pips / count
     dwell = [share * (p["long_dwell"] if i % 2 == 0 else p["short_dwell"]) for i in range(count)]
-    travel = [(row.period_pips - sum(dwell)) / count] * count
+    travel = [(row.period_pips - plain_sum(dwell)) / count] * count
     path = CornerTour(vertices, p["rounding"])
     return finish(path.sample(dwell, travel, row.period_pips), row.dimensions)
 

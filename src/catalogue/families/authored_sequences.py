@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from catalogue_data import DataError, RecipeMissing
 
-from ._common import quintic, scale_to_peak
+from ._common import plain_sum, quintic, scale_to_peak
 
 
 def durations(row, kind, count):
@@ -15,8 +15,8 @@ def durations(row, kind, count):
     else:
         lilt = kind["lilt"]
         out = [lilt[i % len(lilt)] for i in range(count)]
-    if sum(out) != n:
-        raise DataError(f"{row.name}: segments last {sum(out)} pips, not {n}")
+    if plain_sum(out) != n:
+        raise DataError(f"{row.name}: segments last {plain_sum(out)} pips, not {n}")
     return out
 
 

@@ -6,7 +6,7 @@ import math
 
 from catalogue_data import RecipeMissing
 
-from ._common import PI, cos_bump, quintic
+from ._common import PI, cos_bump, plain_sum, quintic
 from ._paths import CornerTour, check_name_numbers, finish
 
 sin, cos = math.sin, math.cos
@@ -52,9 +52,9 @@ def scan(row, data):
     first_return = 2 * passes - 1
     pace = [1.0] * first_return + [p["return_pace"]] * (count - first_return)
     dwell = [p["dwell"] if i < 2 * passes else p["dwell"] / 2 for i in range(count)]
-    budget = row.period_pips - sum(dwell)
+    budget = row.period_pips - plain_sum(dwell)
     weighted = [length * pace[i] for i, length in enumerate(lengths)]
-    travel = [budget * w / sum(weighted) for w in weighted]
+    travel = [budget * w / plain_sum(weighted) for w in weighted]
     path = CornerTour(vertices, p["rounding"], bows)
     return finish(path.sample(dwell, travel, row.period_pips), row.dimensions)
 

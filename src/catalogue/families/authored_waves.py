@@ -6,7 +6,7 @@ import math
 
 from catalogue_data import RecipeMissing
 
-from ._common import TAU, scale_to_peak
+from ._common import TAU, plain_sum, scale_to_peak
 
 sin, cos, sqrt = math.sin, math.cos, math.sqrt
 
@@ -24,7 +24,7 @@ def _scoop_warp(t, p):
 
 
 def _soft_teeth(t, p):
-    tooth = sum((-1) ** (j + 1) * p["rounding"] ** (j - 1) * sin(3 * j * t) / j
+    tooth = plain_sum((-1) ** (j + 1) * p["rounding"] ** (j - 1) * sin(3 * j * t) / j
                 for j in range(1, p["harmonics"] + 1))
     return tooth * (1 + p["sway"] * cos(t))
 

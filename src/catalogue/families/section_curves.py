@@ -6,7 +6,7 @@ import math
 
 from catalogue_data import DataError
 
-from ._common import PI, TAU, smoothstep
+from ._common import PI, TAU, plain_sum, smoothstep
 from ._section import finish, params
 
 BACK = 1.70158
@@ -74,8 +74,8 @@ def _skew_cycle(n: int, rise: float, round_pips: int) -> list[float]:
         raw.append(-1 + 2 * u / rise if u < rise else 1 - 2 * (u - rise) / (1 - rise))
     # A raised-cosine average over the loop rounds both corners without moving the seam.
     weights = [0.5 + 0.5 * math.cos(PI * d / round_pips) for d in range(-round_pips + 1, round_pips)]
-    total = sum(weights)
-    return [sum(w * raw[(k + d) % n] for w, d in zip(weights, range(-round_pips + 1, round_pips)))
+    total = plain_sum(weights)
+    return [plain_sum(w * raw[(k + d) % n] for w, d in zip(weights, range(-round_pips + 1, round_pips)))
             / total for k in range(n)]
 
 
@@ -85,7 +85,7 @@ def akwf(row, data):
     if p["kind"] == "skew":
         lane = _skew_cycle(n, p["rise"], p["round_pips"])
     elif p["kind"] == "harmonics":
-        lane = [sum(a * math.sin(h * TAU * k / n + ph) for h, a, ph in p["harmonics"])
+        lane = [plain_sum(a * math.sin(h * TAU * k / n + ph) for h, a, ph in p["harmonics"])
                 for k in range(n)]
         if "saturation" in p:
             lane = [math.tanh(p["saturation"] * v) for v in lane]

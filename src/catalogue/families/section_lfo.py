@@ -5,7 +5,7 @@ from __future__ import annotations
 import hashlib
 import math
 
-from ._common import TAU, scale_to_peak
+from ._common import TAU, plain_sum, scale_to_peak
 from ._section import Lanes, finish, params, periodic_spline
 
 PIPS_PER_BEAT = 64
@@ -65,8 +65,8 @@ def lfo_flower(row, data):
     out = []
     for k in range(n):
         theta = TAU * k / n
-        x = sum(r * math.cos(turns * theta + ph) for turns, r, ph in p["rotations"])
-        y = sum(r * math.sin(turns * theta + ph) for turns, r, ph in p["rotations"])
+        x = plain_sum(r * math.cos(turns * theta + ph) for turns, r, ph in p["rotations"])
+        y = plain_sum(r * math.sin(turns * theta + ph) for turns, r, ph in p["rotations"])
         out.append((x, y, 0.0))
     return finish(row, out, p["peak"])
 

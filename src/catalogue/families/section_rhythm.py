@@ -6,6 +6,7 @@ from fractions import Fraction
 
 from catalogue_data import DataError
 
+from ._common import plain_sum
 from ._section import Lanes, finish, params
 
 PIPS_PER_BEAT = 64
@@ -64,7 +65,7 @@ def scored_events(row, data):
 def eighth_groups(row, data):
     p = params(row, data)
     eighth = PIPS_PER_BEAT / 2
-    if sum(p["groups"]) * p["bars"] * eighth != row.period_pips:
+    if plain_sum(p["groups"]) * p["bars"] * eighth != row.period_pips:
         raise DataError(f"{row.name}: the groups do not fill {row.period_pips} pips")
     lanes = Lanes(row.period_pips)
     step = 0
