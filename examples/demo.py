@@ -1,13 +1,14 @@
-"""Follow a few motions through one bar of music and draw them as text.
+"""Follow a few motions through two bars of house music and draw them as text.
 
-Each line is one sixteenth note (16 pips); each column block shows where a motion's x (and
-y, where it has one) sits in [-1, 1].
+Each line is one sixteenth note (16 pips); each column shows where one axis of a motion sits
+in [-1, 1]: the kick-led bounce drops on every kick, the snare side-step swings on the claps.
 """
 
 import kinetra
 
-MOTIONS = ["bounce", "circle", "single_paradiddle", "lfo_breathe"]
-WIDTH = 21
+LANES = [("bounce", 0), ("circle", 0), ("beat_house_classic_bounce", 1),
+         ("beat_house_classic_step", 0), ("lfo_breathe", 0)]
+WIDTH = 17
 
 
 def lane(value: float) -> str:
@@ -19,16 +20,18 @@ def lane(value: float) -> str:
 
 def main() -> None:
     print(f"{kinetra.__doc__}: {kinetra.PIPS_PER_BEAT} pips to the beat\n")
-    print("pip   beat " + " ".join(f"{m[:WIDTH]:^{WIDTH}}" for m in MOTIONS))
-    for pip in range(0, 4 * kinetra.PIPS_PER_BEAT + 1, 16):
-        beat = f"{pip // kinetra.PIPS_PER_BEAT + 1}.{pip % kinetra.PIPS_PER_BEAT // 16 + 1}"
-        x_lanes = [lane(kinetra.sample(m, pip).x) for m in MOTIONS]
-        print(f"{pip:4}  {beat:4} " + " ".join(x_lanes))
-    print("\nA sampled default at the same pips, as numbers:")
+    titles = [f"{name.removeprefix('beat_house_classic_')} {'xyz'[axis]}" for name, axis in LANES]
+    print("  pip  beat  " + " ".join(f"{t:^{WIDTH}}" for t in titles))
+    sixteenth = kinetra.PIPS_PER_BEAT // 4
+    for pip in range(0, 8 * kinetra.PIPS_PER_BEAT, sixteenth):
+        beat = f"{pip // kinetra.PIPS_PER_BEAT + 1}.{pip % kinetra.PIPS_PER_BEAT // sixteenth + 1}"
+        cells = [lane(kinetra.sample(name, pip).as_tuple()[axis]) for name, axis in LANES]
+        print(f"{pip:5}  {beat:4}  " + " ".join(cells))
+    print("\nThe same calls, as numbers:")
     for pip in (0, 64, 128, 192):
-        x, y, z = kinetra.sample("lfo_breathe", pip).as_tuple()
-        print(f"  lfo_breathe at pip {pip:3}: ({x:+.3f}, {y:+.3f}, {z:+.3f})")
-    print(f"\n{len(kinetra.catalogue())} default patterns; try kinetra.catalogue() to browse them.")
+        x, y, z = kinetra.sample("beat_house_classic_bounce", pip).as_tuple()
+        print(f"  beat_house_classic_bounce at pip {pip:3}: ({x:+.3f}, {y:+.3f}, {z:+.3f})")
+    print(f"\n{len(kinetra.catalogue())} default patterns; kinetra.catalogue() lists them all.")
 
 
 if __name__ == "__main__":
