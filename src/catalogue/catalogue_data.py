@@ -60,11 +60,6 @@ def read_recipe_data(data_dir: Path, recipe: str) -> dict:
     return {}
 
 
-def recipe_data_files(data_dir: Path) -> list[Path]:
-    """Every data file the generator may read, for build dependencies."""
-    return sorted(p for p in data_dir.rglob("*") if p.is_file())
-
-
 def _load_toml(path: Path) -> dict:
     try:
         with path.open("rb") as f:
