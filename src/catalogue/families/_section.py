@@ -4,17 +4,7 @@ from __future__ import annotations
 
 import math
 
-from catalogue_data import RecipeMissing
-
 from ._common import PI, plain_sum, quintic, scale_to_peak
-
-
-def params(row, data) -> dict:
-    """The row's own parameter table; a row without one is not authored yet."""
-    try:
-        return data[row.name]
-    except KeyError:
-        raise RecipeMissing(row.name) from None
 
 
 class Lanes:

@@ -4,22 +4,14 @@ from __future__ import annotations
 
 import math
 
-from catalogue_data import RecipeMissing
-
-from ._common import TAU, cos_bump, plain_sum
+from ._common import TAU, cos_bump, plain_sum, row_params
 from ._paths import CornerTour, check_name_numbers, finish, hermite_loop, point, uniform_loop
 
 sin, cos = math.sin, math.cos
 
 
-def _params(row, data):
-    if row.name not in data:
-        raise RecipeMissing(row.name)
-    return data[row.name]
-
-
 def tour(row, data):
-    p = _params(row, data)
+    p = row_params(row, data)
     count, step = p["vertices"], p["step"]
     check_name_numbers(row, count, step)
     if math.gcd(count, step) != 1:
@@ -45,7 +37,7 @@ def _signed_power(v: float, e: float) -> float:
 
 def contour(row, data):
     """A superellipse outline with a rippled stretch, bowed sideways, at even speed."""
-    p = _params(row, data)
+    p = row_params(row, data)
     dense = []
     steps = 4096
     for j in range(steps):
@@ -66,7 +58,7 @@ def contour(row, data):
 
 
 def spline(row, data):
-    p = _params(row, data)
+    p = row_params(row, data)
     points = [point(c) for c in p["points"]]
     beats = p["beats"]
     if len(beats) != len(points):

@@ -5,7 +5,7 @@ from __future__ import annotations
 import math
 from fractions import Fraction
 
-from ._common import PI, TAU
+from ._common import PI
 from ._rhythm import (Event, beat, drift, finish, fit_halves, keyframes, name_numbers, pips,
                       render, require_apart, row_data)
 

@@ -8,18 +8,14 @@ from __future__ import annotations
 
 import math
 
-from catalogue_data import RecipeMissing
-
-from ._common import TAU
+from ._common import TAU, row_params
 from ._paths import check_name_numbers, finish
 
 sin, cos = math.sin, math.cos
 
 
 def _params(row, data):
-    if row.name not in data:
-        raise RecipeMissing(row.name)
-    p = data[row.name]
+    p = row_params(row, data)
     check_name_numbers(row, *p["frequencies"])
     return p
 

@@ -4,23 +4,15 @@ from __future__ import annotations
 
 import math
 
-from catalogue_data import RecipeMissing
-
-from ._common import PI, cos_bump, plain_sum, quintic
+from ._common import PI, cos_bump, plain_sum, quintic, row_params
 from ._paths import CornerTour, check_name_numbers, finish
 
 sin, cos = math.sin, math.cos
 
 
-def _params(row, data):
-    if row.name not in data:
-        raise RecipeMissing(row.name)
-    return data[row.name]
-
-
 def scan(row, data):
     """Passes left and right down the field, eased into each turn, then home round the outside."""
-    p = _params(row, data)
+    p = row_params(row, data)
     passes = p["passes"]
     check_name_numbers(row, passes)
     half, top, pitch, margin = p["half_width"], p["top"], p["pitch"], p["margin"]
@@ -93,7 +85,7 @@ SHAPES = {"scoop": _scoop, "hook": _hook, "lift": _lift, "recoil": _recoil}
 
 
 def reach(row, data):
-    p = _params(row, data)
+    p = row_params(row, data)
     angles, extents = p["angles"], p["extents"]
     count = len(angles)
     check_name_numbers(row, count)

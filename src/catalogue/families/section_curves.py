@@ -6,8 +6,8 @@ import math
 
 from catalogue_data import DataError
 
-from ._common import PI, TAU, plain_sum, smoothstep
-from ._section import finish, params
+from ._common import PI, TAU, plain_sum, row_params, smoothstep
+from ._section import finish
 
 BACK = 1.70158
 
@@ -38,7 +38,7 @@ CURVES = {"bounce_out": _bounce_out, "back_in": _back_in, "back_out": _back_out}
 
 
 def ease(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     curve = CURVES[p["curve"]]
     low, high = p["low"], p["high"]
     n = row.period_pips
@@ -54,7 +54,7 @@ def ease(row, data):
 
 
 def ease_elastic(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     out = []
     for k in range(n):
@@ -80,7 +80,7 @@ def _skew_cycle(n: int, rise: float, round_pips: int) -> list[float]:
 
 
 def akwf(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     if p["kind"] == "skew":
         lane = _skew_cycle(n, p["rise"], p["round_pips"])
@@ -98,7 +98,7 @@ PATH_PEAK = 0.82
 
 
 def bowed_diamond(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     ax, ay = p["axes"]
     power = p["power"]
     n = row.period_pips
@@ -110,7 +110,7 @@ def bowed_diamond(row, data):
 
 
 def orbit_dwell(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     ax, ay = p["axes"]
     n = row.period_pips
     out = []
@@ -122,7 +122,7 @@ def orbit_dwell(row, data):
 
 
 def torus_path(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     out = []
     for k in range(n):
@@ -134,7 +134,7 @@ def torus_path(row, data):
 
 
 def woven_3d(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     out = []
     for k in range(n):

@@ -5,14 +5,14 @@ from __future__ import annotations
 import hashlib
 import math
 
-from ._common import TAU, plain_sum, scale_to_peak
-from ._section import Lanes, finish, params, periodic_spline
+from ._common import TAU, plain_sum, row_params, scale_to_peak
+from ._section import Lanes, finish, periodic_spline
 
 PIPS_PER_BEAT = 64
 
 
 def lfo_ratchet(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     beat = PIPS_PER_BEAT
     lanes = Lanes(row.period_pips)
     hits = [h * beat for h in p["hits"]]
@@ -44,7 +44,7 @@ def _skewed_triangle(phase: float, rise: float) -> float:
 
 
 def lfo_morph(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     out = []
     for k in range(n):
@@ -60,7 +60,7 @@ def lfo_morph(row, data):
 
 
 def lfo_flower(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     out = []
     for k in range(n):
@@ -72,7 +72,7 @@ def lfo_flower(row, data):
 
 
 def lfo_sweep_ratchet(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     beat = PIPS_PER_BEAT
     lanes = Lanes(row.period_pips)
     lanes.ease(0, [(b * beat, v) for b, v in p["sweep"]])
@@ -82,7 +82,7 @@ def lfo_sweep_ratchet(row, data):
 
 
 def lfo_triplet_wobble(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     rate = p["wobbles_per_beat"] / PIPS_PER_BEAT
     out = []
@@ -96,7 +96,7 @@ def lfo_triplet_wobble(row, data):
 
 
 def lfo_breathing_orbit(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     ax, ay = p["axes"]
     out = []
@@ -113,7 +113,7 @@ def _seeded_point(name: str, lane: str, index: int) -> float:
 
 
 def seeded_drift(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     lanes = []
     for lane in "xy":
         points = [_seeded_point(row.name, lane, i) for i in range(p["points"][lane])]
@@ -123,7 +123,7 @@ def seeded_drift(row, data):
 
 
 def lfo_pendulum_dwell(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     n = row.period_pips
     g = p["saturation"]
     centre, side = p["arc"]

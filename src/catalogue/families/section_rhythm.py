@@ -6,8 +6,8 @@ from fractions import Fraction
 
 from catalogue_data import DataError
 
-from ._common import plain_sum
-from ._section import Lanes, finish, params
+from ._common import plain_sum, row_params
+from ._section import Lanes, finish
 
 PIPS_PER_BEAT = 64
 AXES = {"x": 0, "y": 1, "z": 2}
@@ -19,7 +19,7 @@ def _at_beats(value) -> float:
 
 
 def rhythm_euclid(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     onsets, steps, repeats = p["onsets"], p["steps"], p["repeats"]
     step_pips = row.period_pips / (steps * repeats)
     lanes = Lanes(row.period_pips)
@@ -36,7 +36,7 @@ def rhythm_euclid(row, data):
 
 
 def cross_rhythm(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     lanes = Lanes(row.period_pips)
     for lane in p["lanes"]:
         axis = AXES[lane["axis"]]
@@ -57,13 +57,13 @@ def cross_rhythm(row, data):
 def scored_events(row, data):
     """Rows written out event by event: [beats, rise, fall, x, y]."""
     lanes = Lanes(row.period_pips)
-    for at, rise, fall, x, y in params(row, data)["events"]:
+    for at, rise, fall, x, y in row_params(row, data)["events"]:
         lanes.bump(_at_beats(at), (x, y, 0.0), rise, fall)
     return finish(row, lanes.samples())
 
 
 def eighth_groups(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     eighth = PIPS_PER_BEAT / 2
     if plain_sum(p["groups"]) * p["bars"] * eighth != row.period_pips:
         raise DataError(f"{row.name}: the groups do not fill {row.period_pips} pips")
@@ -84,7 +84,7 @@ def eighth_groups(row, data):
 
 
 def groove(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     instruments = data["instruments"]
     hits = data["excerpts"][p["excerpt"]]["hits"]
     lanes = Lanes(row.period_pips)

@@ -2,7 +2,8 @@
 
 from __future__ import annotations
 
-from ._section import Lanes, finish, params
+from ._common import row_params
+from ._section import Lanes, finish
 
 HANDS = {"R": 1.0, "L": -1.0}
 ACCENT_PEAK = 0.92
@@ -12,7 +13,7 @@ BOUNCE_FACTOR = 0.85
 
 
 def sticking(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     hands = [HANDS[c] for c in p["sticking"] if c != " "]
     accents = set(p["accents"])
     spacing = row.period_pips / len(hands)
@@ -29,7 +30,7 @@ def sticking(row, data):
 
 
 def flam_accent(row, data):
-    p = params(row, data)
+    p = row_params(row, data)
     groups = p["groups"]
     beat = row.period_pips / groups
     spacing = beat / 3
