@@ -75,6 +75,10 @@ def test_description_bytes_are_kept_unchecked():
     with pytest.raises(UnicodeDecodeError):
         p.description
     assert p.period_pips == 1 and p.sample(3).as_tuple() == (0.5, 0.0, 0.0)
+    library = PatternLibrary([p])
+    with pytest.raises(UnicodeDecodeError):
+        library.catalogue()
+    assert library.sample("a", 0).as_tuple() == (0.5, 0.0, 0.0)
 
 
 def dims_of(samples):
