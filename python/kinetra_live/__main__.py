@@ -1,0 +1,31 @@
+"""`python -m kinetra_live VERB ...`: each verb lives in a module of its own."""
+
+from __future__ import annotations
+
+import argparse
+import importlib
+import sys
+
+# verb -> (module, one-line help); a module offers add_arguments(parser) and main(args) -> int.
+VERBS = {
+    "run": ("kinetra_live.run", "follow the show's clock and drive its outputs"),
+    "render": ("kinetra_live.render", "render a show offline to CSV on standard output"),
+    "preview": ("kinetra_live.preview", "serve a page that shows every pattern moving"),
+    "gallery": ("kinetra_live.gallery", "write the preview as one offline HTML page"),
+}
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(prog="python -m kinetra_live", description=__doc__)
+    verbs = parser.add_subparsers(dest="verb", required=True, metavar="VERB")
+    modules = {}
+    for verb, (module_name, help_text) in VERBS.items():
+        sub = verbs.add_parser(verb, help=help_text, description=help_text)
+        modules[verb] = importlib.import_module(module_name)
+        modules[verb].add_arguments(sub)
+    args = parser.parse_args(argv)
+    return modules[args.verb].main(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
