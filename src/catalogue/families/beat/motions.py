@@ -10,11 +10,10 @@ from __future__ import annotations
 
 import math
 
-from ._beat_score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
-from ._beat_shapes import (KEY_SLOPE, QUINTIC_PEAK, add_bump, add_hits, add_notes, add_tremor,
-                           alternate, driven_spring, gap_after, keyed, limit_keys, warped_phase,
-                           zeros)
-from ._common import PI, TAU
+from .score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
+from .lanes import (KEY_SLOPE, QUINTIC_PEAK, add_bump, add_hits, add_notes, add_tremor, alternate,
+                    driven_spring, gap_after, keyed, limit_keys, warped_phase, zeros)
+from .._common import PI, TAU
 
 DEEPEST = -0.92
 HIGHEST = 1.0
@@ -116,8 +115,9 @@ def bounce(score: Score):
     xs = zeros(p)
     back = [h for h in score.backbeat() if h[1] >= GHOST_VELOCITY]
     add_hits(xs, back, p, 0.62, 10, 28, sides=alternate)
-    add_hits(xs, _clear_of(_ghosts(score) + score.hits(*PERCUSSION), score, 16), p, 0.2, 5, 12,
-             sides=alternate)
+    add_hits(xs, _clear_of(score.hits(*PERCUSSION), score, 16), p, 0.2, 5, 12, sides=alternate)
+    ghosts = _clear_of(_ghosts(score), score, 12)
+    add_hits(xs, ghosts, p, lambda i, v: 0.35 * alternate(i), 6, 12)
     zs = zeros(p)
     _add_depth(zs, score, 0.5, 8, 40)
     return xs, ys, zs
@@ -270,7 +270,8 @@ def flutter(score: Score):
         add_tremor(ys, pip, 0.12 * vel, 12, 2)
         add_tremor(zs, pip, 0.2 * vel, 16, 1.5)
     _add_depth(zs, score, 0.25, 12, 48)
-    _add_ghost_flicks(ys, score, 0.15)
+    _add_ghost_flicks(ys, score, 0.3)
+    _add_ghost_flicks(zs, score, 0.25)
     return xs, ys, zs
 
 
@@ -456,7 +457,7 @@ def _add_hat_detail(lanes, axes: tuple[int, ...], size: float, score: Score) -> 
     share their drums but not their hats still move apart. Hats right at a backbeat leave
     it to the backbeat.
     """
-    hits = _clear_of(score.hits(*FLUTTER), score, 8)
+    hits = _clear_of(score.hits(*FLUTTER), score, 14)
     angles, turn = [], 0.0
     for _, vel in hits:
         angles.append(turn)

@@ -3,10 +3,11 @@
 from __future__ import annotations
 
 import math
+from collections.abc import Mapping
 from typing import NamedTuple
 
 from catalogue_data import DataError
-from ._common import plain_sum
+from .._common import plain_sum
 
 LANES = ("kick", "snare", "clap", "rim", "closed_hat", "open_hat", "ride", "crash", "shaker",
          "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave", "perc", "bass", "log_drum")
@@ -48,7 +49,7 @@ class Score:
                                             or self.variant_of == style):
             raise DataError(f"{where}: variant_of names another style, got {self.variant_of!r}")
         lanes = raw.get("lanes")
-        if not isinstance(lanes, dict) or not lanes:
+        if not isinstance(lanes, Mapping) or not lanes:
             raise DataError(f"{where}: no [lanes]")
         self.lanes: dict[str, list[tuple[int, float]]] = {}
         self.notes: dict[str, list[Note]] = {}
