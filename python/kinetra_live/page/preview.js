@@ -184,7 +184,7 @@ setInterval(() => metronome.tick(), 25);
 
 const fan = {n: 1, spread: 16, pips(pip) { return Array.from({length: this.n}, (_, i) => pip + i * this.spread); }};
 const visible = new Set();
-const stats = {frames: 0, drawn: 0};
+const stats = {frames: 0, drawn: 0, workMs: 0};  // workMs: script time of all frames
 let source = null;
 const cards = [];
 
@@ -261,45 +261,65 @@ function drawBackgrounds(card) {
   card.pathImage = pc; card.timeImage = tc;
 }
 
+// A card's views are canvases drawn once, a small overlay canvas for the trail and the dots,
+// and playheads that move by CSS transform: per frame only the overlays are redrawn, which
+// keeps two dozen cards within a frame on a software-rendered canvas.
 async function activate(card) {
   if (card.views) return;
-  const [pc, pg] = canvas(PATH_SIZE, PATH_SIZE), [tc, tg] = canvas(TIME_W, TIME_H);
-  card.views = {pg, tg};
-  card.element.querySelector(".views").append(pc, tc);
+  card.views = {};
   card.data = await source.load(card.entry);
   drawBackgrounds(card);
+  const [overlay, og] = canvas(PATH_SIZE, PATH_SIZE);
+  const path = document.createElement("div"), time = document.createElement("div");
+  path.className = time.className = "view";
+  path.append(card.pathImage, overlay);
+  time.append(card.timeImage);
+  card.element.querySelector(".views").append(path, time);
+  card.views = {og, time, heads: []};
+}
+
+function playheads(views) {
+  while (views.heads.length < fan.n) {
+    const head = document.createElement("i");
+    head.className = views.heads.length ? "head fan" : "head";
+    views.time.append(head);
+    views.heads.push(head);
+  }
+  while (views.heads.length > fan.n) views.heads.pop().remove();
+  return views.heads;
 }
 
 function drawCard(card, pip) {
-  if (!card.data) return;
-  const {entry, data, views: {pg, tg}} = card, dims = entry.dims;
-  pg.clearRect(0, 0, PATH_SIZE, PATH_SIZE);
-  pg.drawImage(card.pathImage, 0, 0, PATH_SIZE, PATH_SIZE);
-  tg.clearRect(0, 0, TIME_W, TIME_H);
-  tg.drawImage(card.timeImage, 0, 0, TIME_W, TIME_H);
-  const pips = fan.pips(pip);
-  // Trail of the main copy: older pips fainter.
-  pg.lineWidth = 2.2;
-  let last = rowAt(entry, data, pip - TRAIL_PIPS);
-  for (let k = TRAIL_PIPS - 2; k >= 0; k -= 2) {
-    const row = rowAt(entry, data, pip - k);
-    if (last && row) {
-      pg.strokeStyle = `rgba(20,20,20,${(1 - k / TRAIL_PIPS) * 0.6})`;
-      pg.beginPath(); pg.moveTo(...toPath(last, dims)); pg.lineTo(...toPath(row, dims)); pg.stroke();
+  if (!card.views || !card.views.og) return;
+  const {entry, data, views} = card, {og} = views, dims = entry.dims;
+  og.clearRect(0, 0, PATH_SIZE, PATH_SIZE);
+  // The trail of the main copy over the last half beat, in four runs that fade with age.
+  og.lineWidth = 2.2;
+  const run = TRAIL_PIPS / 4;
+  for (let r = 0; r < 4; r++) {
+    og.strokeStyle = `rgba(20,20,20,${0.15 + r * 0.15})`;
+    og.beginPath();
+    let drawing = false;
+    for (let k = TRAIL_PIPS - r * run; k >= TRAIL_PIPS - (r + 1) * run; k -= 2) {
+      const row = rowAt(entry, data, pip - k);
+      if (!row) { drawing = false; continue; }
+      const [x, y] = toPath(row, dims);
+      if (drawing) og.lineTo(x, y); else og.moveTo(x, y);
+      drawing = true;
     }
-    last = row;
+    og.stroke();
   }
+  const pips = fan.pips(pip), heads = playheads(views), [first, length] = span(entry);
   for (let i = pips.length - 1; i >= 0; i--) {
-    const p = pips[i], row = rowAt(entry, data, p);
-    const [first, length] = span(entry);
+    const p = pips[i], row = rowAt(entry, data, p), head = heads[i];
     const folded = entry.kind === "recording" ? p : first + mod(p - first, length);
-    const x = timeX(entry, folded);
-    tg.strokeStyle = i ? FAN_COLOUR : "#111"; tg.lineWidth = i ? 1 : 1.5;
-    if (entry.kind !== "recording" || row) { tg.beginPath(); tg.moveTo(x, 0); tg.lineTo(x, TIME_H); tg.stroke(); }
+    const shift = `translateX(${timeX(entry, folded).toFixed(1)}px)`;
+    if (head.style.transform !== shift) head.style.transform = shift;
+    if (head.hidden !== !row) head.hidden = !row;
     if (!row) continue;
     const [px, py] = toPath(row, dims);
-    pg.fillStyle = i ? FAN_COLOUR : "#111";
-    pg.beginPath(); pg.arc(px, py, i ? 3 : 4, 0, 2 * Math.PI); pg.fill();
+    og.fillStyle = i ? FAN_COLOUR : "#111";
+    og.beginPath(); og.arc(px, py, i ? 3 : 4, 0, 2 * Math.PI); og.fill();
   }
 }
 
@@ -380,6 +400,7 @@ let lastReadout = "";
 function frame(now) {
   const beat = clock.beat(now), pip = Math.floor(beat * PPB);
   for (const card of visible) drawCard(card, pip);
+  stats.workMs += performance.now() - now;
   stats.frames++; stats.drawn = visible.size; stats.pip = pip;
   const shown = Math.floor(beat * 10) / 10;
   const readout = `beat ${shown.toFixed(1)} · bar ${Math.floor(beat / BEATS_PER_BAR) + 1} · ${clock.bpm} BPM`;
