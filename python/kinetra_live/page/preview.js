@@ -5,7 +5,7 @@
 const PPB = 64, BEATS_PER_BAR = 4, TRAIL_PIPS = 32;
 const AXIS_COLOURS = ["#d23c3c", "#2a9a4a", "#3468d0", "#8e44ad", "#b8860b", "#16a2a2", "#666"];
 const FAN_COLOUR = "#e08a1e";
-const PATH_SIZE = 120, TIME_W = 232, TIME_H = 120, MARGIN = 6;
+const PATH_SIZE = 120, TIME_W = 220, TIME_H = 120, MARGIN = 6;
 const $ = id => document.getElementById(id);
 const mod = (a, n) => ((a % n) + n) % n;
 
@@ -203,7 +203,8 @@ function toPath(row, dims) {
   return [MARGIN + (x + 1) / 2 * inner, MARGIN + (1 - y) / 2 * inner];
 }
 
-function depthColour(z) { return `hsl(${230 - (z + 1) * 100},75%,48%)`; }
+// Blue far, through violet, to orange near: clear of the green that marks y.
+function depthColour(z) { return `hsl(${230 + (z + 1) * 80},75%,48%)`; }
 
 // Pips over which the time view runs: one loop, or the span of a recording.
 function span(entry) { return entry.kind === "recording" ? [entry.start, entry.period] : [0, entry.period]; }
