@@ -3,8 +3,6 @@
 import json
 import math
 import shutil
-import subprocess
-import sys
 import threading
 import time
 from fractions import Fraction
@@ -215,38 +213,3 @@ def test_fan_copies_are_phase_offsets_of_one_pattern(browser, served, pack):
     first = copies[0][0]
     assert [pip for pip, _ in copies] == [first - 24 * i for i in range(4)]
     assert [tuple(row) for _, row in copies] == [kinetra.figure_eight(pip).as_tuple() for pip, _ in copies]
-
-
-def test_gallery_command_from_the_installed_package(tmp_path, pack_path):
-    # Run from a folder outside the tree, so the installed package answers, not the sources.
-    script = ("import kinetra_live, sys; from kinetra_live.__main__ import main;"
-              "assert 'site-packages' in kinetra_live.__file__, kinetra_live.__file__;"
-              "sys.exit(main(sys.argv[1:]))")
-    out = tmp_path / "mine.html"
-    done = subprocess.run([sys.executable, "-c", script, "gallery", str(out), "--pack", str(pack_path)],
-                          cwd=tmp_path, capture_output=True, text=True, timeout=120)
-    assert done.returncode == 0, done.stderr
-    assert done.stdout == f"wrote {out}\n"
-    page = out.read_text(encoding="utf-8")
-    assert out.stat().st_size <= 4 * 2 ** 20
-    assert "http" not in page and "src=" not in page
-
-
-def test_preview_command_serves_on_a_free_port(tmp_path, pack_path):
-    command = [sys.executable, "-m", "kinetra_live", "preview", "--port", "0", "--no-browser",
-               "--pack", str(pack_path)]
-    with subprocess.Popen(command, cwd=tmp_path, stdout=subprocess.PIPE, text=True) as server:
-        try:
-            line = server.stdout.readline()
-            assert line.startswith("serving the preview at http://127.0.0.1:")
-            url = line.split()[4]
-            from urllib.request import urlopen
-            with urlopen(url + "api/entries", timeout=10) as answer:
-                entries = json.load(answer)["entries"]
-            assert [e["name"] for e in entries[-2:]] == ["my_wobble", "my_take"]
-            with urlopen(url + "api/samples?kind=pattern&name=circle", timeout=10) as answer:
-                assert json.load(answer)[:4] == list(kinetra.circle(0).as_tuple()[:2] + kinetra.circle(1).as_tuple()[:2])
-        finally:
-            server.terminate()
-    bad = subprocess.run(command[:-1] + [str(tmp_path / "missing.json")], capture_output=True, text=True)
-    assert bad.returncode == 2 and bad.stderr.startswith("error: ")

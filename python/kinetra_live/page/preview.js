@@ -424,6 +424,7 @@ async function followShow() {
       clock.anchorMs = (sent + received) / 2;
       clock.anchorBeat = f.beat;
       clock.bpm = f.bpm;
+      if ($("bpm").value !== String(f.bpm)) $("bpm").value = f.bpm;
       $("show-status").textContent = `${f.clock} clock · ${f.bpm} BPM · pip ${f.pip} · latency ${f.latency_ms} ms`;
     } catch (err) {
       $("show-status").textContent = "show server unreachable: " + err;
@@ -435,7 +436,8 @@ async function followShow() {
 function drawShow() {
   if (!showFrame) return;
   const c = $("stage"), g = c.getContext("2d"), fixtures = showFrame.fixtures;
-  const cols = Math.min(8, fixtures.length) || 1, cell = c.width / cols, rows = Math.ceil(fixtures.length / cols);
+  const cell = 160, cols = Math.max(1, Math.min(fixtures.length, Math.floor(c.width / cell)));
+  const rows = Math.ceil(fixtures.length / cols);
   if (c.height !== Math.max(1, rows) * cell) c.height = Math.max(1, rows) * cell;
   g.clearRect(0, 0, c.width, c.height);
   g.font = "11px system-ui, sans-serif";
@@ -491,13 +493,19 @@ async function main() {
   for (const id of ["filter", "family", "style", "dims"]) if (query.get(id)) $(id).value = query.get(id);
   if (query.get("bpm")) { clock.setBpm(Number(query.get("bpm"))); $("bpm").value = clock.bpm; }
   applyFilter();
-  if (source.show) { $("show").hidden = false; followShow(); }
+  if (source.show) {
+    // The show's clock rules the page: its tempo map, seeks and latency come from the server.
+    for (const id of ["play", "bpm", "tap", "seek"]) $(id).disabled = true;
+    $("show").hidden = false;
+    followShow();
+  }
   requestAnimationFrame(frame);
   if (query.get("probe")) await probe(query);
   document.body.dataset.ready = "1";
 }
 
 window.kinetraPreview = {clock, fan, metronome, stats, visible, reprFloat, pipAt, rowAt, cards,
+  get showFrame() { return showFrame; },
   positions(name) {
     const card = cards.find(c => c.entry.name === name);
     if (!card || !card.data) return null;
