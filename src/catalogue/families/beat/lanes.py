@@ -92,8 +92,8 @@ def add_notes(lane: list[float], notes, period: int, amp: float, attack: float,
         gap = (nxt - end) % period if len(notes) > 1 else period - note.length
         rel = max(min(release, gap), 4.0)
         att = max(min(attack, 0.5 * gap_before([(n.pip, 0) for n in notes], i, period)), 3.0)
-        a = math.copysign(min(abs(a), BUMP_SLOPE * min(att, rel)), a)
         bend = note.slide / 24.0
+        a = math.copysign(min(abs(a), BUMP_SLOPE * min(att, rel) / max(1.0, 1.0 + bend)), a)
         first = math.floor(note.pip - att) + 1
         last = math.ceil(end + rel) - 1
         for k in range(first, last + 1):
