@@ -93,6 +93,9 @@ class TempoMap:
         return tempo_map
 
     def _segment(self, seconds: Fraction) -> int:
+        # Live reads are nearly always in the newest segment.
+        if seconds >= self._times[-1]:
+            return len(self._times) - 1
         return max(bisect.bisect_right(self._times, seconds) - 1, 0)
 
     def _append(self, seconds: Fraction, beat: Fraction, bpm: Fraction) -> None:
