@@ -25,7 +25,7 @@ import time
 from fractions import Fraction
 from typing import Callable
 
-from .timebase import TempoMap, exact, pip_of
+from .timebase import TempoMap, exact
 
 TAP_COUNT = 8
 TAP_PAUSE_SECONDS = 2
@@ -52,19 +52,21 @@ class InternalClock:
         self._taps: list[Fraction] = []
         self._live_tempo = False
         self._origin = self.now()
+        self._offset = self._latency - self._origin
         self._map = copy.deepcopy(self._score)
 
     def now(self) -> Fraction:
         return Fraction(self._now_ns(), 1_000_000_000)
 
     def _show_time(self, seconds: object) -> Fraction:
-        return exact(seconds, "seconds") + self._latency - self._origin
+        return exact(seconds, "seconds") + self._offset
+
 
     def beat_at(self, seconds: object) -> Fraction:
         return self._map.beat_at(self._show_time(seconds))
 
     def pip_at(self, seconds: object) -> int:
-        return pip_of(self.beat_at(seconds))
+        return self._map.pip_at(self._show_time(seconds))
 
     def bpm_at(self, seconds: object) -> Fraction:
         return self._map.bpm_at(self._show_time(seconds))
@@ -103,6 +105,7 @@ class InternalClock:
             boundary = math.ceil(self._map.beat_at(now) / unit) * unit
             at = self._map.seconds_at(boundary)
         self._origin += at
+        self._offset = self._latency - self._origin
         self._map = TempoMap(bpm) if self._live_tempo else copy.deepcopy(self._score)
 
     def close(self) -> None:

@@ -26,6 +26,7 @@ CLOCKS_PER_BEAT = 24
 CLOCKS_PER_SONG_POSITION = 6
 # The position between clocks stays this far below the next clock (1/24 of a pip).
 HOLD_MARGIN = Fraction(1, CLOCKS_PER_BEAT * 64)
+BELOW_NEXT_CLOCK = Fraction(1, CLOCKS_PER_BEAT) - HOLD_MARGIN
 # Clocks further apart than this start a new tempo estimate (slower than 2.5 BPM).
 ESTIMATE_GAP_SECONDS = 1
 SONG_POSITION_LIMIT = 16383
@@ -95,6 +96,7 @@ class MidiClockFollower:
         self._held = Fraction(0)       # the beat while stopped, or until the next Clock
         self._arrivals: deque[Fraction] = deque(maxlen=CLOCKS_PER_BEAT + 1)
         self._last_time: Fraction | None = None
+        self._interval: Fraction | None = None  # seconds a clock, estimated
 
     def now(self) -> Fraction:
         return Fraction(self._now_ns(), 1_000_000_000)
@@ -133,6 +135,7 @@ class MidiClockFollower:
         if self._arrivals and seconds - self._arrivals[-1] > ESTIMATE_GAP_SECONDS:
             self._arrivals.clear()
         self._arrivals.append(seconds)
+        self._interval = self._clock_seconds()
         if self._running:
             self._held = Fraction(self._next, CLOCKS_PER_BEAT)
             self._played = seconds
@@ -144,12 +147,12 @@ class MidiClockFollower:
         return (self._arrivals[-1] - self._arrivals[0]) / (len(self._arrivals) - 1)
 
     def _beat(self, seconds: Fraction) -> Fraction:
-        interval = self._clock_seconds()
+        interval = self._interval
         if not self._running or self._played is None or interval is None \
                 or seconds <= self._played:
             return self._held
-        moved = self._held + (seconds - self._played) / interval / CLOCKS_PER_BEAT
-        return min(moved, Fraction(self._next, CLOCKS_PER_BEAT) - HOLD_MARGIN)
+        moved = self._held + (seconds - self._played) / (interval * CLOCKS_PER_BEAT)
+        return min(moved, self._held + BELOW_NEXT_CLOCK)
 
     def beat_at(self, seconds: object) -> Fraction:
         seconds = exact(seconds, "seconds")
@@ -161,8 +164,7 @@ class MidiClockFollower:
 
     def bpm_at(self, seconds: object) -> Fraction:
         """The estimated tempo, 0 until two clocks have arrived."""
-        with self._lock:
-            interval = self._clock_seconds()
+        interval = self._interval
         return Fraction(0) if interval is None else 60 / (interval * CLOCKS_PER_BEAT)
 
     def running_at(self, seconds: object) -> bool:
