@@ -7,7 +7,7 @@ from collections.abc import Mapping
 from typing import NamedTuple
 
 from catalogue_data import DataError
-from .._common import plain_sum
+from ..kit import PIPS_PER_BEAT, plain_sum
 
 LANES = ("kick", "snare", "clap", "rim", "closed_hat", "open_hat", "ride", "crash", "shaker",
          "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave", "perc", "bass", "log_drum")
@@ -21,8 +21,7 @@ DEPTH = ("bass", "log_drum", "crash")
 HELD = ("bass", "log_drum")
 # A snare hit this quiet is a ghost note, not a backbeat.
 GHOST_VELOCITY = 0.45
-BEAT = 64
-BAR = 256
+BAR = 4 * PIPS_PER_BEAT
 
 
 class Note(NamedTuple):
@@ -138,7 +137,7 @@ class Score:
 
 def _on_backbeat(hit: tuple[int, float]) -> bool:
     pip, vel = hit
-    return vel >= GHOST_VELOCITY and pip % BEAT == 0 and pip % BAR != 0
+    return vel >= GHOST_VELOCITY and pip % PIPS_PER_BEAT == 0 and pip % BAR != 0
 
 
 def _note(where: str, hit, period: int, held: bool) -> Note:
