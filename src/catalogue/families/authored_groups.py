@@ -58,12 +58,13 @@ def burst(row, data):
                                 tuple(v * level for v in d), curl=tuple(v * side for v in across)))
         # The whole burst leans along its direction and lets go in the gap.
         leans.append(Event(at + length / 2, length / 2 + 24.0, tuple(0.3 * v for v in d)))
+    # Each row settles its own way: a list of moves after the settle's time, the first of
+    # which may curl into a loop.
     s = params["settle"]
     at = pips(s["at"])
-    v = s["vector"]
-    events.append(Event(at, 24.0, tuple(v), curl=(0.3 * v[1], -0.3 * v[0], 0.12)))
-    # The settle rings once, smaller and the other way, before the loop begins again.
-    events.append(Event(at + 36.0, 12.0, tuple(-0.3 * c for c in v)))
+    curl = tuple(s.get("curl", (0.0, 0.0, 0.0)))
+    for i, (delay, half, *v) in enumerate(s["moves"]):
+        events.append(Event(at + delay, float(half), tuple(v), curl=curl if i == 0 else (0.0, 0.0, 0.0)))
     for axis in range(3):
         require_apart(row.period_pips, events, axis, row.name)
     return finish(render(row.period_pips, events + leans), row.dimensions, 0.86)
