@@ -35,12 +35,12 @@ def test_mechanisms_show_their_mechanism(rows):
     out = (slider.index(max(slider)) - slider.index(min(slider))) % 512
     assert max(out, 512 - out) / min(out, 512 - out) > 1.5
 
-    # The elliptic cam: two lifts of equal height, each well clear of the dwells.
+    # The elliptic cam: two lifts (toward -y) of equal height, each well clear of the dwells.
     lift = [p[1] for p in rows["mech_elliptic_cam"]]
-    tops = pattern_bar.local_extrema(lift)
-    dips = pattern_bar.local_extrema(lift, minimum=True)
+    tops = pattern_bar.local_extrema(lift, minimum=True)
+    dips = pattern_bar.local_extrema(lift)
     assert len(tops) == 2 and lift[tops[0]] == pytest.approx(lift[tops[1]], abs=1e-9)
-    assert lift[tops[0]] - max(lift[k] for k in dips) > 0.5
+    assert min(lift[k] for k in dips) - lift[tops[0]] > 0.5
 
     # The coupled cranks: the coupler point's distance from the middle varies widely, far
     # from the even circle that two cranks turning in step would trace.
@@ -82,3 +82,12 @@ def test_bursts_settle_in_distinct_ways(rows):
             d = math.sqrt(sum((p[k] - q[k]) ** 2 for p, q in zip(shapes[a], shapes[b]) for k in range(3))
                           / (3 * len(shapes[a])))
             assert d >= 0.1, (a, b)
+
+
+@pytest.mark.parametrize("name, axis, sign", [
+    ("gesture_high_arc", 1, -1), ("gesture_hop_answer", 1, -1), ("gesture_low_scoop", 1, 1),
+    ("gesture_duck_sway", 1, 1), ("spline_crown", 1, -1)])
+def test_named_directions_follow_the_axis_convention(rows, name, axis, sign):
+    # Negative y is up: a row named for going up or down reaches furthest that way.
+    lane = [sign * p[axis] for p in rows[name]]
+    assert max(lane) > 1.3 * -min(lane)

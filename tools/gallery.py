@@ -82,7 +82,10 @@ def _u(v: float) -> str:
 
 
 def path_figure(points, period: int, dims: int) -> str:
-    """x-y path with depth as colour along it; crosses mark each beat."""
+    """x-y path with depth as colour along it; crosses mark each beat.
+
+    The catalogue's y points down, as SVG's does, so a lift is drawn upward.
+    """
     parts = [f'<svg viewBox="0 0 {BOX} {BOX}" width="{BOX}" height="{BOX}" role="img">',
              f'<rect x="0" y="0" width="{BOX}" height="{BOX}" fill="none" stroke="#eee"/>']
     if dims == 3:
@@ -91,16 +94,16 @@ def path_figure(points, period: int, dims: int) -> str:
         for start in range(0, len(points) - 1, run):
             chunk = points[start:start + run + 1]
             hue = 240 - (sum(p[2] for p in chunk) / len(chunk) + 1) * 120
-            coords = " ".join(f"{_u(x)},{_u(-y)}" for x, y, _ in chunk)
+            coords = " ".join(f"{_u(x)},{_u(y)}" for x, y, _ in chunk)
             parts.append(f'<polyline points="{coords}" fill="none" '
                          f'stroke="hsl({hue:.0f},70%,45%)" stroke-width="1.6"/>')
     else:
-        coords = " ".join(f"{_u(x)},{_u(-y)}" for x, y, _ in points)
+        coords = " ".join(f"{_u(x)},{_u(y)}" for x, y, _ in points)
         parts.append(f'<polyline points="{coords}" fill="none" stroke="#2a6fb0" stroke-width="1.4"/>')
     step = len(points) - 1
     for b in range(0, period, 64):
         x, y, _ = points[b * step // period]
-        parts.append(f'<circle cx="{_u(x)}" cy="{_u(-y)}" r="2.6" fill="#d33"/>')
+        parts.append(f'<circle cx="{_u(x)}" cy="{_u(y)}" r="2.6" fill="#d33"/>')
     parts.append("</svg>")
     return "".join(parts)
 
@@ -125,7 +128,7 @@ def figure(entry: dict, sample: Sampler) -> str:
     if dims == 1:
         art = curve_figure([p[0] for p in points], period)
     elif dims == 2 and not any(p[0] for p in points):
-        art = curve_figure([p[1] for p in points], period)  # y-only motions
+        art = curve_figure([-p[1] for p in points], period)  # y-only motions, up drawn up
     else:
         art = path_figure(points, period, dims)
     beats = period / 64

@@ -19,7 +19,7 @@ def dialogue(row, data):
     start = 0
     for j, g in enumerate(groups):
         here, ahead = directions[j], directions[(j + 1) % len(groups)]
-        # The accent swings out low and returns high, already turning towards the next voice.
+        # The accent swings out lifted (toward -y), already turning towards the next voice.
         events.append(Event(start * EIGHTH, 12.0, _along(here, 0.8, -0.36),
                             curl=_along(ahead, 0.12, 0.2)))
         for i in range(1, g - 1):

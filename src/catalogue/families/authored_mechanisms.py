@@ -171,7 +171,8 @@ def mech(row, data):
     else:
         trace = MECHANISMS[row.name]
         raw = [trace(TAU * k / n, params) for k in range(n)]
-    flat = [s if row.dimensions == 3 else (s[0], s[1], 0.0) for s in raw]
+    # The geometry is worked with y up, as drawn on paper; the catalogue's y points down.
+    flat = [(s[0], -s[1], s[2] if row.dimensions == 3 else 0.0) for s in raw]
     return scale_to_peak(centred(flat))
 
 
