@@ -140,7 +140,7 @@ def test_styles_and_motions_are_distinct(beat_rows):
 
 
 def _score(**lanes):
-    from families._beat_score import Score
+    from families.beat.score import Score
 
     return Score("test", {"period_pips": 256, "bpm": 120, "lanes": lanes}, 256)
 
@@ -163,7 +163,7 @@ def test_a_faulty_score_fails_with_a_message(lanes, fault):
 
 def test_a_score_of_the_wrong_length_is_refused():
     from catalogue_data import DataError
-    from families._beat_score import Score
+    from families.beat.score import Score
 
     with pytest.raises(DataError, match="period_pips"):
         Score("test", {"period_pips": 512, "lanes": {"kick": [[0, 1.0]]}}, 256)
@@ -171,7 +171,7 @@ def test_a_score_of_the_wrong_length_is_refused():
 
 def test_a_depth_lane_in_a_two_dimension_row_is_a_data_fault():
     from catalogue_data import DataError, Row
-    from families.beat import beat
+    from families.beat.recipe import beat
 
     row = Row(0, "beat_test_bounce", 256, 2, "beat", "")
     data = {"test": {"period_pips": 256, "lanes": {"kick": [[0, 1.0]], "bass": [[32, 0.8]]}}}
@@ -180,7 +180,7 @@ def test_a_depth_lane_in_a_two_dimension_row_is_a_data_fault():
 
 
 def test_the_spring_rests_until_pushed_and_closes_its_loop():
-    from families._beat_shapes import add_hits, driven_spring, zeros
+    from families.beat.lanes import add_hits, driven_spring, zeros
 
     force = zeros(512)
     add_hits(force, [(100, 1.0)], 512, 1.0, 3, 5)

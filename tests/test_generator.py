@@ -1,5 +1,7 @@
 """The catalogue generator refuses faulty data, naming the row, and rewrites only what changed."""
 
+import math
+import re
 import shutil
 import subprocess
 import sys
@@ -34,19 +36,13 @@ def edit(path: Path, old: str, new: str):
     ("lfo_surge\t256\t1\t", "lfo_breathe\t256\t1\t", "row 1 lfo_breathe: the name occurs twice"),
     ("lfo_surge\t256\t1\t", "single_stroke_roll\t256\t1\t", "row 1 single_stroke_roll: the name belongs to a rudiment"),
     ("lfo_surge\t256\t1\t", "lfo_surge\t300\t1\t", "row 1 lfo_surge: period 300 is not a catalogue period"),
+    ("lfo_breathe\t256\t1\tlfo_sine", "lfo_breathe\t256\t1\tlfo_sin", "row 0 lfo_breathe: there is no recipe 'lfo_sin'"),
 ])
 def test_table_faults_name_the_row(data, tmp_path, old, new, message):
     edit(data / "catalogue.tsv", old, new)
     run = generate(data, tmp_path / "out")
     assert run.returncode == 1 and message in run.stderr
     assert not (tmp_path / "out").exists()
-
-
-def test_sample_faults_name_the_row(data, tmp_path):
-    edit(data / "eased_keys.toml", "[320, -0.8], [512, 0.0]]", "[320, -1.25], [512, 0.0]]")
-    run = generate(data, tmp_path / "out")
-    assert run.returncode == 1
-    assert "row 75 env_hesitant: sample" in run.stderr and "not a finite value in [-1, 1]" in run.stderr
 
 
 def test_outputs_are_rewritten_only_when_they_change(tmp_path):
@@ -60,3 +56,85 @@ def test_outputs_are_rewritten_only_when_they_change(tmp_path):
     table = (out / "catalogue_table.cpp").read_text()
     assert table.startswith("// Generated from data/ by src/catalogue/generate.py. Do not edit.")
     assert "1716 rows (0 left out" in table and (out / "catalogue_samples.bin").stat().st_size == 24_549_888
+
+
+def test_recipes_and_data_files_must_match(data, catalogue_table):
+    import generate
+    from catalogue_data import DataError
+
+    (data / "packet.toml").rename(data / "packets.toml")
+    with pytest.raises(DataError) as fault:
+        generate.check_recipes(catalogue_table, data)
+    assert str(fault.value).split("\n  ") == [
+        "recipe packet: data/packet.toml is absent", "data/packets.toml belongs to no recipe"]
+
+
+@pytest.fixture
+def packet_data(tmp_path):
+    """A data folder with only the file that the packet_ rows read."""
+    folder = tmp_path / "data"
+    folder.mkdir()
+    shutil.copy(ROOT / "data" / "packet.toml", folder)
+    return folder
+
+
+@pytest.mark.parametrize("old,new,message", [
+    ("packet_alternating_2 = { width", "packet_alternating_2 = { wide",
+     "data/packet.toml: [packet_alternating_2] has no key 'width'"),
+    ("tilt = 0.5 }", "tilt = 0.5, twist = 1.0 }",
+     "data/packet.toml: key packet_cascading_2.twist is read by no row"),
+    ("packet_crossing_2 =", "packet_crossed_2 =",
+     "packet_crossing_2: data/packet.toml has no table [packet_crossing_2]"),
+    ("packet_crossing_2 =", "packet_spare = { width = 0.5 }\npacket_crossing_2 =",
+     "data/packet.toml: table [packet_spare] is read by no row"),
+])
+def test_parameter_faults_name_the_file_and_key(packet_data, catalogue_table, old, new, message):
+    import generate
+    from catalogue_data import DataError
+
+    edit(packet_data / "packet.toml", old, new)
+    rows = [r for r in catalogue_table if r.recipe == "packet"]
+    with pytest.raises(DataError, match=re.escape(message)):
+        generate.compute_all(rows, packet_data, jobs=1)
+
+
+def test_an_absent_score_file_names_the_row_and_the_file(tmp_path, catalogue_table):
+    import generate
+    from catalogue_data import DataError
+
+    shutil.copytree(ROOT / "data" / "beat", tmp_path / "beat")
+    (tmp_path / "beat" / "afro_bell.toml").unlink()
+    row = next(r for r in catalogue_table if r.name == "beat_afro_bell_surge")
+    with pytest.raises(DataError, match=f"row {row.index} beat_afro_bell_surge: "
+                                        "data/beat/afro_bell.toml is absent"):
+        generate.compute_row(row, tmp_path)
+
+
+def _loop(x, y=lambda k: 0.0, z=lambda k: 0.0):
+    return [(round(x(k), 12), round(y(k), 12), z(k)) for k in range(256)]
+
+
+def _wave(k):
+    return 0.5 * math.sin(2 * math.pi * k / 256)
+
+
+@pytest.mark.parametrize("dimensions,samples,message", [
+    (2, _loop(_wave, _wave), None),
+    (1, _loop(lambda k: -0.4 if k == 100 else _wave(k)), "axis x steps 0.7\\d+ from pip 99 to pip 100"),
+    (1, _loop(lambda k: -0.5 + k / 256), "axis x steps 0.99\\d+ from pip 255 to pip 0"),
+    (2, _loop(_wave, lambda k: 0.01 * _wave(k)), "axis y spans only 0.01, less than 0.05"),
+    (2, _loop(_wave, _wave, lambda k: -0.0), "sample 0 axis z is -0.0 beyond the row's dimensions"),
+    (2, _loop(_wave, _wave, lambda k: 0.1 if k == 9 else 0.0), "sample 9 axis z is 0.1 beyond"),
+])
+def test_the_motion_bar_names_the_row_and_the_pip(dimensions, samples, message):
+    import checks
+    from catalogue_data import Row
+
+    row = Row(7, "test_pattern", 256, dimensions, "test", "A test.")
+    if message is None:
+        checks.check_samples(row, samples, rule=False)
+        return
+    with pytest.raises(checks.CatalogueError, match=f"row 7 test_pattern: {message}"):
+        checks.check_samples(row, samples, rule=False)
+    if "steps" in message:
+        checks.check_samples(row, samples, rule=True)  # a closed rule fixes its own samples

@@ -6,11 +6,15 @@ A pattern here is a list of (x, y, z) samples, one per pip of its loop.
 from __future__ import annotations
 
 import math
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "src" / "catalogue"))
+
+from checks import MAX_STEP, MIN_SPAN  # noqa: E402, F401  (the generator's own bar)
 
 Samples = list[tuple[float, float, float]]
 
-MAX_STEP = 0.15       # largest step between neighbouring samples on any axis, seam included
-MIN_SPAN = 0.05       # every used axis moves at least this far
 MIN_RMS = 0.02        # two rows of one family differ at least this much
 
 

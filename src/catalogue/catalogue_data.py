@@ -1,16 +1,11 @@
-"""Readers for the pattern data: the catalogue table and each recipe's parameters."""
+"""Reader for the catalogue table, data/catalogue.tsv."""
 
 from __future__ import annotations
 
-import tomllib
 from dataclasses import dataclass
 from pathlib import Path
 
 TABLE_COLUMNS = ("name", "period_pips", "dimensions", "recipe", "description")
-
-
-class RecipeMissing(Exception):
-    """Raised by a recipe for a row whose parameters are not written yet; the row is left out."""
 
 
 class DataError(Exception):
@@ -45,24 +40,3 @@ def read_table(path: Path) -> list[Row]:
             except ValueError as exc:
                 raise DataError(f"{path}:{line_no}: row {name}: {exc}") from None
     return rows
-
-
-def read_recipe_data(data_dir: Path, recipe: str) -> dict:
-    """Parameters of one recipe: `data/<recipe>.toml`, or `data/<recipe>/*.toml` keyed by file stem."""
-    single = data_dir / f"{recipe}.toml"
-    folder = data_dir / recipe
-    if single.exists() and folder.is_dir():
-        raise DataError(f"recipe {recipe}: both {single} and {folder}/ exist")
-    if single.exists():
-        return _load_toml(single)
-    if folder.is_dir():
-        return {p.stem: _load_toml(p) for p in sorted(folder.glob("*.toml"))}
-    return {}
-
-
-def _load_toml(path: Path) -> dict:
-    try:
-        with path.open("rb") as f:
-            return tomllib.load(f)
-    except tomllib.TOMLDecodeError as exc:
-        raise DataError(f"{path}: {exc}") from None

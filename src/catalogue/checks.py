@@ -40,6 +40,11 @@ Y_ONLY_ROWS = frozenset({"lfo_double_pump", "beat_four_floor_bounce"} | {
         "late_release", "split_attack", "suspended", "valley_peaks", "four_breaths",
         "return_stair")})
 
+# The motion bar for every row not fixed by a rule: no jump between neighbouring pips (the
+# seam from the last pip back to pip 0 included), and every axis the row claims visibly moves.
+MAX_STEP = 0.15
+MIN_SPAN = 0.05
+
 NAME_BYTES = frozenset(b"abcdefghijklmnopqrstuvwxyz0123456789_")
 
 
@@ -92,8 +97,8 @@ def check_table(rows: list[Row]) -> None:
             _fail(row, "beat studies belong to the last section")
 
 
-def check_samples(row: Row, samples: list[tuple[float, float, float]]) -> None:
-    """Range, twelve-decimal values and +0.0 on unused axes, for one row."""
+def check_samples(row: Row, samples: list[tuple[float, float, float]], rule: bool) -> None:
+    """Range, twelve-decimal values and +0.0 on unused axes, and the motion bar unless `rule`."""
     if len(samples) != row.period_pips:
         _fail(row, f"{len(samples)} samples for a period of {row.period_pips}")
     for k, sample in enumerate(samples):
@@ -109,11 +114,30 @@ def check_samples(row: Row, samples: list[tuple[float, float, float]]) -> None:
     for axis in range(row.dimensions):
         if all(s[axis] == 0.0 for s in samples) and not (axis == 0 and row.name in Y_ONLY_ROWS):
             _fail(row, f"axis {'xyz'[axis]} never moves")
+    if not rule:
+        check_motion(row, samples)
     peak = max(abs(v) for s in samples for v in s)
     if row.name.startswith(PEAK_FAMILIES) and peak != PEAK:
         _fail(row, f"peaks at {peak!r}; the family peaks at exactly {PEAK}")
     if row.name in Y_ONLY_ROWS and any(s[0] != 0.0 for s in samples):
         _fail(row, "x must stay at zero in this row")
+
+
+def check_motion(row: Row, samples: list[tuple[float, float, float]]) -> None:
+    """The motion bar: steps of at most MAX_STEP, seam included; claimed axes span MIN_SPAN."""
+    n = len(samples)
+    for axis in range(row.dimensions):
+        lane = [s[axis] for s in samples]
+        for k in range(n):
+            step = abs(lane[(k + 1) % n] - lane[k])
+            if step > MAX_STEP:
+                _fail(row, f"axis {'xyz'[axis]} steps {step:.6g} from pip {k} to pip "
+                           f"{(k + 1) % n}, more than {MAX_STEP}")
+        if axis == 0 and row.name in Y_ONLY_ROWS:
+            continue
+        span = max(lane) - min(lane)
+        if span < MIN_SPAN:
+            _fail(row, f"axis {'xyz'[axis]} spans only {span:.6g}, less than {MIN_SPAN}")
 
 
 def check_block(rows: list[Row], samples: dict[str, list[tuple[float, float, float]]]) -> None:

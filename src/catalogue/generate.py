@@ -21,8 +21,9 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import checks  # noqa: E402
-from catalogue_data import DataError, RecipeMissing, Row, read_recipe_data, read_table  # noqa: E402
-from families import load_recipes  # noqa: E402
+from catalogue_data import DataError, Row, read_table  # noqa: E402
+from params import ParamFile  # noqa: E402
+from recipes import RECIPES  # noqa: E402
 
 SCRIPT = "src/catalogue/generate.py"
 Samples = list[tuple[float, float, float]]
@@ -35,48 +36,91 @@ def round12(v: float) -> float:
 
 
 @functools.cache
-def _recipes():
-    return load_recipes()
+def _param_file(data_dir: Path, name: str) -> ParamFile:
+    return ParamFile(data_dir, name)
 
 
-@functools.cache
-def _recipe_data(data_dir: Path, recipe: str) -> dict:
-    return read_recipe_data(data_dir, recipe)
-
-
-def compute_row(row: Row, data_dir: Path) -> Samples | None:
-    """The row's rounded samples, or None when its recipe is not written yet."""
-    recipe = _recipes().get(row.recipe)
+def compute_row(row: Row, data_dir: Path) -> Samples:
+    """The row's samples rounded to twelve decimals; DataError names the row and the fault."""
+    recipe = RECIPES.get(row.recipe)
     if recipe is None:
-        return None
+        raise DataError(f"row {row.index} {row.name}: there is no recipe {row.recipe!r}")
     try:
-        raw = recipe(row, _recipe_data(data_dir, row.recipe))
-    except RecipeMissing:
-        return None
+        params = _param_file(data_dir, recipe.data).params if recipe.data else None
+        raw = recipe.compute(row, params)
+    except DataError as exc:
+        raise DataError(f"row {row.index} {row.name}: {exc}") from None
     except Exception as exc:
         exc.add_note(f"in row {row.index} {row.name} (recipe {row.recipe})")
         raise
-    samples = [tuple(round12(float(v)) for v in s) for s in raw]
-    checks.check_samples(row, samples)
+    return [tuple(round12(float(v)) for v in s) for s in raw]
+
+
+def checked_row(row: Row, data_dir: Path) -> Samples:
+    samples = compute_row(row, data_dir)
+    checks.check_samples(row, samples, RECIPES[row.recipe].rule)
     return samples
 
 
-def _compute_chunk(args: tuple[list[Row], Path]) -> list[Samples | None]:
+def _compute_chunk(args: tuple[list[Row], Path]) -> tuple[list[Samples], dict[str, set]]:
     rows, data_dir = args
-    return [compute_row(row, data_dir) for row in rows]
+    samples = [checked_row(row, data_dir) for row in rows]
+    used = {name: _param_file(data_dir, name).used
+            for name in {RECIPES[row.recipe].data for row in rows} if name}
+    return samples, used
 
 
-def compute_all(rows: list[Row], data_dir: Path, jobs: int) -> list[Samples | None]:
+def compute_all(rows: list[Row], data_dir: Path, jobs: int) -> list[Samples]:
+    """Every row's samples, checked, in table order; then every data file must be read whole."""
+    used: dict[str, set] = {}
     if jobs <= 1:
-        return _compute_chunk((rows, data_dir))
-    # Interleaved chunks balance the heavy families across the workers.
-    chunks = [(rows[i::jobs * 4], data_dir) for i in range(jobs * 4)]
-    results: list[Samples | None] = [None] * len(rows)
-    with ProcessPoolExecutor(max_workers=jobs) as pool:
-        for i, chunk_result in enumerate(pool.map(_compute_chunk, chunks)):
-            for j, samples in enumerate(chunk_result):
-                results[i + j * jobs * 4] = samples
+        results, used = _compute_chunk((rows, data_dir))
+    else:
+        # Interleaved chunks balance the heavy families across the workers.
+        n = jobs * 4
+        results = [None] * len(rows)
+        with ProcessPoolExecutor(max_workers=jobs) as pool:
+            for i, (chunk, chunk_used) in enumerate(pool.map(_compute_chunk, [
+                    (rows[i::n], data_dir) for i in range(n)])):
+                results[i::n] = chunk
+                for name, keys in chunk_used.items():
+                    used.setdefault(name, set()).update(keys)
+    check_data_read(data_dir, used)
     return results
+
+
+def check_recipes(rows: list[Row], data_dir: Path) -> None:
+    """Before any computing: every row's recipe exists, and recipes and data files match."""
+    faults = []
+    for row in rows:
+        if row.recipe not in RECIPES:
+            faults.append(f"row {row.index} {row.name}: there is no recipe {row.recipe!r}")
+    for name, recipe in RECIPES.items():
+        if not any(row.recipe == name for row in rows):
+            faults.append(f"recipe {name} has no row in data/catalogue.tsv")
+        elif recipe.data and not (data_dir / recipe.data).exists():
+            faults.append(f"recipe {name}: data/{recipe.data} is absent")
+    declared = {recipe.data.rstrip("/") for recipe in RECIPES.values() if recipe.data}
+    for path in sorted(data_dir.iterdir()):
+        if path.name != "catalogue.tsv" and path.name not in declared:
+            faults.append(f"data/{path.name} belongs to no recipe")
+    _raise_all(faults)
+
+
+def check_data_read(data_dir: Path, used: dict[str, set]) -> None:
+    """Fail on a score file, table or key of the data that no row read."""
+    faults = []
+    for name in sorted(used):
+        files = ParamFile(data_dir, name)
+        files.used = used[name]
+        faults += files.unused()
+    _raise_all(faults)
+
+
+def _raise_all(faults: list[str], shown: int = 20) -> None:
+    if faults:
+        more = f"\n  ... and {len(faults) - shown} more" if len(faults) > shown else ""
+        raise DataError("\n  ".join(faults[:shown]) + more)
 
 
 def write_if_changed(path: Path, content: bytes) -> None:
@@ -181,7 +225,10 @@ def main() -> int:
     try:
         rows = read_table(args.data / "catalogue.tsv")
         checks.check_table(rows)
+        check_recipes(rows, args.data)
         results = compute_all(rows, args.data, args.jobs)
+        present = list(zip(rows, results))
+        checks.check_block(rows, {row.name: s for row, s in present})
     except (DataError, checks.CatalogueError) as exc:
         print(f"{SCRIPT}: {exc}", file=sys.stderr)
         return 1
@@ -190,28 +237,16 @@ def main() -> int:
         notes = "".join(f"\n  {note}" for note in getattr(exc, "__notes__", ()))
         print(f"{SCRIPT}: {type(exc).__name__}: {exc}{notes}", file=sys.stderr)
         return 1
-    present = [(row, s) for row, s in zip(rows, results) if s is not None]
-    missing = [row for row, s in zip(rows, results) if s is None]
-    if not missing:
-        try:
-            checks.check_block(rows, {row.name: s for row, s in present})
-        except checks.CatalogueError as exc:
-            print(f"{SCRIPT}: {exc}", file=sys.stderr)
-            return 1
 
     args.out.mkdir(parents=True, exist_ok=True)
     block = sample_block(present)
     bin_path = (args.out / "catalogue_samples.bin").resolve()
     write_if_changed(bin_path, block)
     write_if_changed(args.out / "catalogue_samples.S", samples_asm(bin_path, len(block)).encode())
-    write_if_changed(args.out / "catalogue_table.cpp", table_cpp(present, len(missing)).encode())
+    write_if_changed(args.out / "catalogue_table.cpp", table_cpp(present, 0).encode())
 
-    recipes_missing = sorted({row.recipe for row in missing})
     print(f"{SCRIPT}: {len(present)} rows, {len(block) // 24} samples, "
           f"{time.monotonic() - began:.1f} s")
-    if missing:
-        print(f"{SCRIPT}: left out {len(missing)} rows whose recipes are not written yet "
-              f"({', '.join(recipes_missing)})")
     return 0
 
 

@@ -4,18 +4,8 @@ from __future__ import annotations
 
 import math
 
-from catalogue_data import RecipeMissing
-
 TAU = 6.283185307179586
 PI = 3.141592653589793
-
-
-def row_params(row, data) -> dict:
-    """The row's own parameter table; a row without one is not authored yet."""
-    try:
-        return data[row.name]
-    except KeyError:
-        raise RecipeMissing(row.name) from None
 
 
 def fold(d: float, period: int) -> float:

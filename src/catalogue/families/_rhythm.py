@@ -6,8 +6,6 @@ import math
 from fractions import Fraction
 from typing import NamedTuple
 
-from catalogue_data import RecipeMissing
-
 from ._common import PI, TAU, cos_bump, quintic, scale_to_peak
 
 PIPS_PER_BEAT = 64
@@ -115,10 +113,3 @@ def finish(samples, dimensions: int, peak: float) -> list[tuple[float, float, fl
 def name_numbers(name: str) -> list[int]:
     return [int(p) for p in name.split("_") if p.isdigit()]
 
-
-def row_data(row, data: dict, key: str | None = None):
-    """The row's parameters (under its name, or a shared key), or RecipeMissing while unwritten."""
-    try:
-        return data[key or row.name]
-    except KeyError:
-        raise RecipeMissing(row.name) from None

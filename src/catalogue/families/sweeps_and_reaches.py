@@ -1,18 +1,20 @@
-"""Authored sweeps: serpentine scans with an outer return, and reaches from a shared centre."""
+"""Sweeps and reaches: the scan_ rows (serpentine scans with an outer return) and the reach_
+rows (reaches from a shared centre)."""
 
 from __future__ import annotations
 
 import math
 
-from ._common import PI, cos_bump, plain_sum, quintic, row_params
+from ._common import PI, cos_bump, plain_sum, quintic
 from ._paths import CornerTour, check_name_numbers, finish
+
 
 sin, cos = math.sin, math.cos
 
 
 def scan(row, data):
     """Passes left and right down the field, eased into each turn, then home round the outside."""
-    p = row_params(row, data)
+    p = data[row.name]
     passes = p["passes"]
     check_name_numbers(row, passes)
     half, top, pitch, margin = p["half_width"], p["top"], p["pitch"], p["margin"]
@@ -85,7 +87,7 @@ SHAPES = {"scoop": _scoop, "hook": _hook, "lift": _lift, "recoil": _recoil}
 
 
 def reach(row, data):
-    p = row_params(row, data)
+    p = data[row.name]
     angles, extents = p["angles"], p["extents"]
     count = len(angles)
     check_name_numbers(row, count)
@@ -110,6 +112,3 @@ def reach(row, data):
                     e * (radial * dy + side * lateral * dx),
                     side * e * depth))
     return finish(out, row.dimensions)
-
-
-RECIPES = {"scan": scan, "reach": reach}

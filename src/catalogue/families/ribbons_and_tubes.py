@@ -1,21 +1,18 @@
-"""Authored coupled loops: ribbons round an elliptical spine, surface paths and braided tubes.
-
-In each, the two numbers of a row are the frequencies of its two coupled motions over
-the loop: the spine, longitude or centreline, and the width, latitude or roll.
-"""
+"""Ribbons and tubes: the ribbon_, surface_ and braid_ rows."""
 
 from __future__ import annotations
 
 import math
 
-from ._common import TAU, row_params
+from ._common import TAU
 from ._paths import check_name_numbers, finish
+
 
 sin, cos = math.sin, math.cos
 
 
 def _params(row, data):
-    p = row_params(row, data)
+    p = data[row.name]
     check_name_numbers(row, *p["frequencies"])
     return p
 
@@ -75,6 +72,3 @@ def braid(row, data):
         z = p["section"][1] * sin(roll) + p["ripple"] * sin(p["ripple_cycles"] * t + p["ripple_phase"])
         out.append(_tilted(x, y, z, p["tilt"]))
     return finish(out, row.dimensions)
-
-
-RECIPES = {"ribbon": ribbon, "surface": surface, "braid": braid}

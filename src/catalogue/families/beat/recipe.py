@@ -7,10 +7,10 @@ stepping more than the catalogue allows between neighbouring pips.
 
 from __future__ import annotations
 
-from catalogue_data import DataError, RecipeMissing
+from catalogue_data import DataError
 
-from ._beat_motions import MOTIONS, PINNED, REACH, motion_lanes
-from ._beat_score import Score
+from .motions import MOTIONS, PINNED, REACH, motion_lanes
+from .score import Score
 
 # Largest step a scaled lane may take between neighbouring pips, seam included.
 STEP_LIMIT = 0.148
@@ -57,8 +57,6 @@ def _fit_sides(lanes, pinned: int):
 
 def beat(row, data):
     style, motion = split_name(row.name)
-    if style not in data:
-        raise RecipeMissing(style)
     score = Score(style, data[style], row.period_pips)
     lanes = motion_lanes(motion, score)
     if motion in PINNED:

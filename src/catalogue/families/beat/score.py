@@ -3,9 +3,10 @@
 from __future__ import annotations
 
 import math
+from collections.abc import Mapping
 
 from catalogue_data import DataError
-from ._common import plain_sum
+from .._common import plain_sum
 
 LANES = ("kick", "snare", "clap", "rim", "closed_hat", "open_hat", "ride", "crash", "shaker",
          "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave", "perc", "bass", "log_drum")
@@ -30,7 +31,7 @@ class Score:
                             f"the catalogue says {period}")
         self.bpm = raw.get("bpm")
         lanes = raw.get("lanes")
-        if not isinstance(lanes, dict) or not lanes:
+        if not isinstance(lanes, Mapping) or not lanes:
             raise DataError(f"{where}: no [lanes]")
         self.lanes: dict[str, list[tuple[int, float]]] = {}
         for name, hits in lanes.items():

@@ -10,10 +10,10 @@ from __future__ import annotations
 
 import math
 
-from ._beat_score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
-from ._beat_shapes import (KEY_SLOPE, QUINTIC_PEAK, add_bump, add_hits, add_tremor, alternate,
+from .score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
+from .lanes import (KEY_SLOPE, QUINTIC_PEAK, add_bump, add_hits, add_tremor, alternate,
                            driven_spring, gap_after, keyed, limit_keys, warped_phase, zeros)
-from ._common import PI, TAU
+from .._common import PI, TAU
 
 DEEPEST = -0.92
 HIGHEST = 1.0

@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import math
 
-from ._common import PI, TAU, plain_sum, quintic
+from .._common import PI, TAU, plain_sum, quintic
 
 # Largest change a keyed segment may make per pip, under the catalogue's 0.15 step bar.
 KEY_SLOPE = 0.14

@@ -1,11 +1,9 @@
-"""Hashed noise paths: closed smooth curves through control points drawn from SHA-256."""
+"""Noise: the noise_ rows, hashed control points joined by closed splines."""
 
 from __future__ import annotations
 
 import hashlib
 import math
-
-from catalogue_data import RecipeMissing
 
 from ._common import TAU, plain_sum, scale_to_peak
 
@@ -48,6 +46,8 @@ def _depth_step(h, p):
 
 
 SPREAD = {"orbit": _orbit, "ripple": _ripple}
+
+
 WALK = {"drift": _drift_step, "depth": _depth_step}
 
 
@@ -60,9 +60,7 @@ def catmull_rom(p0, p1, p2, p3, t):
 
 def noise(row, data):
     _, word, count = row.name.split("_")
-    params = data.get(word)
-    if params is None:
-        raise RecipeMissing(row.name)
+    params = data[word]
     n = int(count)
     if word in WALK:
         points = closed_walk([WALK[word](hashed(row.name, i), params) for i in range(n)])
@@ -76,6 +74,3 @@ def noise(row, data):
         samples.append(catmull_rom(points[i - 1], points[i], points[(i + 1) % n],
                                    points[(i + 2) % n], rest / row.period_pips))
     return scale_to_peak(samples)
-
-
-RECIPES = {"noise": noise}

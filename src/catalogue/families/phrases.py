@@ -1,13 +1,18 @@
-"""Phrase families: lift-and-hold dwells, oscillation packets, two-lane canons and echoes."""
+"""Phrases: the dwell_, packet_, canon_, echo_, dialogue_, burst_, gesture_ and seq_ rows."""
 
 from __future__ import annotations
 
 import math
+
 from fractions import Fraction
 
-from ._common import PI
+from catalogue_data import DataError
+
+from ._common import PI, plain_sum, quintic, scale_to_peak
+from ._paths import eased_keys, finish as finish_path, point
 from ._rhythm import (Event, beat, drift, finish, fit_halves, keyframes, name_numbers, pips,
-                      render, require_apart, row_data)
+                      render, require_apart)
+
 
 BEAT = 64
 
@@ -32,7 +37,7 @@ def dwell_keys(params) -> list[tuple[float, tuple]]:
 
 
 def dwell(row, data):
-    keys = dwell_keys(row_data(row, data))
+    keys = dwell_keys(data[row.name])
     if keys[-1][0] > row.period_pips:
         raise ValueError("the phrase runs past the loop")
     if keys[-1][0] < row.period_pips:
@@ -45,7 +50,7 @@ def dwell(row, data):
 
 def packet(row, data):
     """n windowed oscillations spaced around the loop, riding a slow shaped side motion."""
-    params = row_data(row, data)
+    params = data[row.name]
     kind = row.name.split("_")[1]
     n = name_numbers(row.name)[0]
     P = row.period_pips
@@ -93,7 +98,7 @@ def packet(row, data):
 def canon(row, data):
     """A motif in the lateral lane answered in depth; after four beats depth leads and the
     lateral answer comes back altered."""
-    params = row_data(row, data, row.name.rsplit("_", 1)[0])
+    params = data[row.name.rsplit("_", 1)[0]]
     delay = pips(params["close" if row.name.endswith("_close") else "late"])
     motif = [(pips(t), lvl) for t, lvl in zip(params["motif"], params["levels"])]
     altered = _alter(motif, params["alter"])
@@ -134,7 +139,7 @@ def _alter(motif, how: str):
 
 def echo(row, data):
     """A call and its decaying echoes, then an answer in another direction with the same gaps."""
-    params = row_data(row, data)
+    params = data[row.name]
     kind = row.name.split("_")[1]
     gaps = [beat(g) for g in params["gaps"]]
     if len(gaps) != name_numbers(row.name)[0]:
@@ -172,4 +177,114 @@ def _check_spacing(kind: str, gaps: list[Fraction]) -> None:
         raise ValueError(f"gaps {[str(g) for g in gaps]} are not {kind}")
 
 
-RECIPES = {"dwell": dwell, "packet": packet, "canon": canon, "echo": echo}
+EIGHTH = 32
+
+
+PICKUP_DELAY = 8  # a pickup sounds a thirty-second late on its group's last eighth
+
+
+def dialogue(row, data):
+    """Each group speaks in its own direction; its last eighth is a late pickup into the next."""
+    params = data[row.name]
+    groups = name_numbers(row.name)
+    directions = params["directions"]
+    if len(directions) != len(groups):
+        raise ValueError("one direction per group")
+    events = []
+    start = 0
+    for j, g in enumerate(groups):
+        here, ahead = directions[j], directions[(j + 1) % len(groups)]
+        # The accent swings out low and returns high, already turning towards the next voice.
+        events.append(Event(start * EIGHTH, 12.0, _along(here, 0.8, -0.36),
+                            curl=_along(ahead, 0.12, 0.2)))
+        for i in range(1, g - 1):
+            fade = 0.34 * (1.0 - 0.18 * (i - 1))
+            events.append(Event((start + i) * EIGHTH, 10.0, _along(here, fade, -0.12),
+                                curl=(0.0, 0.08, 0.0)))
+        events.append(Event((start + g - 1) * EIGHTH + PICKUP_DELAY, 10.0, _along(ahead, 0.42, -0.2),
+                            curl=_along(here, -0.1, -0.1)))
+        start += g
+    for axis in range(3):
+        require_apart(row.period_pips, events, axis, row.name)
+    out = render(row.period_pips, events)
+    drift(out, [(1, 1, 0.1, params.get("lean", 0.0))])
+    return finish(out, row.dimensions, 0.84)
+
+
+def burst(row, data):
+    """Three bursts of even hits in their own directions, gaps between, then a late settle."""
+    params = data[row.name]
+    counts = name_numbers(row.name)
+    bursts = params["bursts"]
+    if len(bursts) != 3 or len(counts) != 3:
+        raise ValueError("a burst row has three bursts")
+    events, leans = [], []
+    for n, b in zip(counts, bursts):
+        at, length = pips(b["at"]), pips(b["length"])
+        d = b["direction"]
+        spacing = length / n
+        # Each hit loops across its direction, so a burst reads as a flurry, not a line.
+        across = (-d[1], d[0], 0.0) if abs(d[0]) >= abs(d[2]) else (d[2], 0.0, -d[0])
+        for j in range(n):
+            # Hits swell towards the burst's last stroke, which the gap then lets ring.
+            level = 0.45 + 0.45 * (j / (n - 1) if n > 1 else 1.0)
+            side = 0.25 * level * (1.0 if j % 2 == 0 else -1.0)
+            events.append(Event(at + j * spacing, min(13.0, 0.5 * spacing),
+                                tuple(v * level for v in d), curl=tuple(v * side for v in across)))
+        # The whole burst leans along its direction and lets go in the gap.
+        leans.append(Event(at + length / 2, length / 2 + 24.0, tuple(0.3 * v for v in d)))
+    s = params["settle"]
+    at = pips(s["at"])
+    v = s["vector"]
+    events.append(Event(at, 24.0, tuple(v), curl=(0.3 * v[1], -0.3 * v[0], 0.12)))
+    # The settle rings once, smaller and the other way, before the loop begins again.
+    events.append(Event(at + 36.0, 12.0, tuple(-0.3 * c for c in v)))
+    for axis in range(3):
+        require_apart(row.period_pips, events, axis, row.name)
+    return finish(render(row.period_pips, events + leans), row.dimensions, 0.86)
+
+
+def _along(direction, amount, dip):
+    """A gesture of `amount` along a direction, with a vertical dip added."""
+    return (direction[0] * amount, direction[1] * amount + dip, direction[2] * amount)
+
+
+PIPS_PER_BEAT = 64
+
+
+def gesture(row, data):
+    p = data[row.name]
+    keys = [(k[0] * PIPS_PER_BEAT, point(k[1:])) for k in p["keys"]]
+    if keys[0][0] != 0 or any(b[0] <= a[0] for a, b in zip(keys, keys[1:])) \
+            or keys[-1][0] >= row.period_pips:
+        raise ValueError("gesture keys must start at beat 0 and rise strictly within the loop")
+    bows = {int(b[0]): point(b[1:]) for b in p.get("bows", [])}
+    if any(not 0 <= s < len(keys) for s in bows):
+        raise ValueError("a bow names a segment the gesture does not have")
+    return finish_path(eased_keys(keys, row.period_pips, bows), row.dimensions)
+
+
+def durations(row, kind, count):
+    """Pip length of each segment: equal for `_even` rows, the lilt cycle for `_lilt` rows."""
+    n = row.period_pips
+    if row.name.endswith("_even"):
+        out = [n // count] * count
+    else:
+        lilt = kind["lilt"]
+        out = [lilt[i % len(lilt)] for i in range(count)]
+    if plain_sum(out) != n:
+        raise DataError(f"{row.name}: segments last {plain_sum(out)} pips, not {n}")
+    return out
+
+
+def seq(row, data):
+    kind = data[row.name.removeprefix("seq_").rsplit("_", 1)[0]]
+    targets = kind["targets"]
+    glide = data["glide"]
+    samples = []
+    for i, length in enumerate(durations(row, kind, len(targets))):
+        (ax, ay), (bx, by) = targets[i - 1], targets[i]
+        for d in range(length):
+            q = quintic(min(d / glide, 1.0))
+            samples.append((ax + (bx - ax) * q, ay + (by - ay) * q, 0.0))
+    return scale_to_peak(samples)

@@ -1,18 +1,27 @@
-"""Kinematic studies: cranks, cams, linkages and two-link arms, traced point by point.
-
-Every row computes its mechanism's geometry at each crank angle and traces one point of
-it; nothing is drawn as a look-alike curve. The mech rows are centred and scaled to peak
-at 0.82; the arm rows keep a fixed scale by the arm's reach.
-"""
+"""Mechanisms and linkages: the mech_ and arm_ rows and the slider-crank of path_crank_slider."""
 
 from __future__ import annotations
 
 import math
 
-from catalogue_data import RecipeMissing
+from catalogue_data import DataError
 
 from ._common import PI, TAU, plain_sum, quintic, scale_to_peak
 from ._kinematics import centred, circle_meet, link_point
+
+
+def slider_crank(row, data):
+    # Crank radius 1: the piston runs between -1 and 1 about its mid stroke before scaling.
+    spec = data[row.name]
+    rod, stroke, lateral, harmonic = spec["rod"], spec["stroke"], spec["lateral"], spec["harmonic"]
+    p = row.period_pips
+    out = []
+    for k in range(p):
+        theta = TAU * k / p
+        piston = cos(theta) + math.sqrt(rod * rod - sin(theta) * sin(theta))
+        out.append((stroke * (piston - rod), lateral * sin(harmonic * theta), 0.0))
+    return out
+
 
 sin, cos, sqrt, radians = math.sin, math.cos, math.sqrt, math.radians
 
@@ -161,10 +170,10 @@ MECHANISMS = {
 
 
 def mech(row, data):
-    params = data.get(row.name)
+    params = data[row.name]
     n = row.period_pips
-    if params is None or (row.name not in MECHANISMS and row.name != "mech_escapement"):
-        raise RecipeMissing(row.name)
+    if row.name not in MECHANISMS and row.name != "mech_escapement":
+        raise DataError(f"no mechanism is written for {row.name}")
     if row.name == "mech_escapement":
         raw = [_escapement(TAU * k / n, params, k, n) for k in range(n)]
     else:
@@ -180,9 +189,7 @@ def _joint(program, t):
 
 
 def arm(row, data):
-    params = data.get(row.name)
-    if params is None:
-        raise RecipeMissing(row.name)
+    params = data[row.name]
     upper, fore = params["links"]
     # The reach of the arm maps to this much of the field, the same for every row.
     scale = data["reach_scale"] / (upper + fore)
@@ -201,6 +208,3 @@ def arm(row, data):
         else:
             raw.append((out, up, 0.0))
     return [tuple(v * scale for v in s) for s in centred(raw)]
-
-
-RECIPES = {"mech": mech, "arm": arm}

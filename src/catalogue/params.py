@@ -1,0 +1,137 @@
+"""Recipe parameters as read from data/, refusing keys the data lacks and noting keys read.
+
+A recipe reads its parameters through `Params`: asking for a key that is not there fails
+with the file and the key, and every key read is noted, so that after all rows are computed
+a key (or a whole table) that no row read is reported as unused instead of silently ignored.
+"""
+
+from __future__ import annotations
+
+import tomllib
+from collections.abc import Iterator, Mapping
+from pathlib import Path
+
+from catalogue_data import DataError
+
+KeyPath = tuple[str, ...]
+
+
+class MissingKey(DataError, KeyError):
+    def __str__(self) -> str:
+        return str(self.args[0])
+
+
+def _dotted(path) -> str:
+    return ".".join(str(p) if isinstance(p, str) else f"[{p}]" for p in path).replace(".[", "[")
+
+
+class Params(Mapping):
+    """A read-only TOML table; `used` collects the key paths read through it."""
+
+    def __init__(self, values: dict, where: str, used: set, path: KeyPath = (),
+                 prefix: KeyPath = ()):
+        self._values, self._where, self._used = values, where, used
+        self._path, self._prefix = path, prefix
+
+    def __getitem__(self, key):
+        path = self._path + (key,)
+        try:
+            value = self._values[key]
+        except KeyError:
+            if not self._path:
+                raise MissingKey(f"{self._where} has no table [{key}]") from None
+            raise MissingKey(f"{self._where}: [{_dotted(self._path)}] has no key {key!r}") from None
+        self._used.add(self._prefix + path)
+        return _wrap(value, self._where, self._used, path, self._prefix)
+
+    def __contains__(self, key) -> bool:
+        return key in self._values
+
+    def __iter__(self) -> Iterator:
+        return iter(self._values)
+
+    def __len__(self) -> int:
+        return len(self._values)
+
+
+def _wrap(value, where: str, used: set, path: KeyPath, prefix: KeyPath):
+    if isinstance(value, dict):
+        return Params(value, where, used, path, prefix)
+    if isinstance(value, list):
+        return [_wrap(v, where, used, path + (i,), prefix) for i, v in enumerate(value)]
+    return value
+
+
+def key_paths(value, path: KeyPath = ()) -> Iterator[KeyPath]:
+    """Every key path of a TOML value, tables inside arrays included."""
+    if isinstance(value, dict):
+        for key, v in value.items():
+            yield path + (key,)
+            yield from key_paths(v, path + (key,))
+    elif isinstance(value, list):
+        for i, v in enumerate(value):
+            yield from key_paths(v, path + (i,))
+
+
+class ParamFile:
+    """The parameters of one recipe: one TOML file, or a folder of them keyed by file stem."""
+
+    def __init__(self, data_dir: Path, name: str):
+        self.used: set[KeyPath] = set()
+        self.name = name
+        path = data_dir / name
+        if name.endswith("/"):
+            if not path.is_dir():
+                raise DataError(f"data/{name} is absent")
+            self.files = {p.stem: (f"data/{name}{p.name}", _load(p)) for p in sorted(path.glob("*.toml"))}
+            self.params = _Folder(self)
+        else:
+            if not path.is_file():
+                raise DataError(f"data/{name} is absent")
+            self.files = {"": (f"data/{name}", _load(path))}
+            self.params = Params(self.files[""][1], f"data/{name}", self.used)
+
+    def unused(self) -> list[str]:
+        """Where and what of every key that no row read, in file order."""
+        out = []
+        for stem, (where, values) in self.files.items():
+            prefix = (stem,) if stem else ()
+            if stem and prefix not in self.used:
+                out.append(f"{where}: no row reads this file")
+                continue
+            for path in key_paths(values):
+                if prefix + path not in self.used:
+                    what = f"table [{path[0]}]" if len(path) == 1 else f"key {_dotted(path)}"
+                    out.append(f"{where}: {what} is read by no row")
+        return out
+
+
+class _Folder(Mapping):
+    def __init__(self, owner: ParamFile):
+        self._owner = owner
+
+    def __getitem__(self, stem: str) -> Params:
+        try:
+            where, values = self._owner.files[stem]
+        except KeyError:
+            raise MissingKey(f"data/{self._owner.name}{stem}.toml is absent") from None
+        used = self._owner.used
+        used.add((stem,))
+        return Params(values, where, used, prefix=(stem,))
+
+    def __contains__(self, stem) -> bool:
+        return stem in self._owner.files
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._owner.files)
+
+    def __len__(self) -> int:
+        return len(self._owner.files)
+
+
+def _load(path: Path) -> dict:
+    try:
+        with path.open("rb") as f:
+            return tomllib.load(f)
+    except tomllib.TOMLDecodeError as exc:
+        raise DataError(f"{path}: {exc}") from None
