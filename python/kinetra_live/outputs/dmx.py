@@ -35,7 +35,12 @@ class DmxSender:
                 self._universe.add_channel(patch.pan, 1, byte_size=size, byte_order="big"),
                 self._universe.add_channel(patch.tilt, 1, byte_size=size, byte_order="big"),
                 fixture.park)
-        self._loop.run_until_complete(self._node.__aenter__())
+        self._loop.run_until_complete(self._open())
+
+    async def _open(self) -> None:
+        await self._node.__aenter__()
+        # every frame sends the universe; pyartnet's refresh would first send it all zero
+        await self._node.stop_refresh()
 
     async def _write(self, positions) -> None:
         patched = self._patched
