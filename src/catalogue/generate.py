@@ -12,7 +12,6 @@ from __future__ import annotations
 import argparse
 import functools
 import os
-import struct
 import sys
 import time
 from concurrent.futures import ProcessPoolExecutor
@@ -21,12 +20,13 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import checks  # noqa: E402
+import generated_sources  # noqa: E402
 from catalogue_data import DataError, Row, read_table  # noqa: E402
 from params import ParamFile  # noqa: E402
 from recipes import RECIPES  # noqa: E402
 
-SCRIPT = "src/catalogue/generate.py"
-Samples = list[tuple[float, float, float]]
+SCRIPT = generated_sources.SCRIPT
+Samples = generated_sources.Samples
 
 
 def round12(v: float) -> float:
@@ -123,96 +123,6 @@ def _raise_all(faults: list[str], shown: int = 20) -> None:
         raise DataError("\n  ".join(faults[:shown]) + more)
 
 
-def write_if_changed(path: Path, content: bytes) -> None:
-    if path.exists() and path.read_bytes() == content:
-        return
-    tmp = path.with_suffix(path.suffix + ".tmp")
-    tmp.write_bytes(content)
-    os.replace(tmp, path)
-
-
-def cpp_string(text: str) -> str:
-    out = []
-    for byte in text.encode():
-        if byte in (0x22, 0x5C):
-            out.append("\\" + chr(byte))
-        elif 0x20 <= byte < 0x7F:
-            out.append(chr(byte))
-        else:
-            out.append(f"\\{byte:03o}")  # octal escapes cannot run into the next character
-    return '"' + "".join(out) + '"'
-
-
-def sample_block(present: list[tuple[Row, Samples]]) -> bytes:
-    pack = struct.Struct("<3d").pack
-    return b"".join(pack(*s) for _, samples in present for s in samples)
-
-
-def samples_asm(bin_path: Path, size: int) -> str:
-    return (
-        f"// Generated from data/ by {SCRIPT}. Do not edit.\n"
-        f"// The sample block: {size // 24} samples, {size} bytes of read-only data.\n"
-        "    .section .rodata.kinetra_catalogue_samples,\"a\",@progbits\n"
-        "    .balign 64\n"
-        "    .globl kinetra_catalogue_samples\n"
-        "    .hidden kinetra_catalogue_samples\n"
-        "    .type kinetra_catalogue_samples, @object\n"
-        f"    .size kinetra_catalogue_samples, {size}\n"
-        "kinetra_catalogue_samples:\n"
-        f"    .incbin \"{bin_path.as_posix()}\"\n"
-        "    .section .note.GNU-stack,\"\",@progbits\n"
-    )
-
-
-def table_cpp(present: list[tuple[Row, Samples]], left_out: int) -> str:
-    lines = [
-        f"// Generated from data/ by {SCRIPT}. Do not edit.",
-        f"// {len(present)} rows ({left_out} left out until their recipes exist), "
-        f"{sum(len(s) for _, s in present)} samples in the block "
-        f"({24 * sum(len(s) for _, s in present)} bytes), "
-        f"{len(present)} accessors, a name index of {len(present)} row numbers.",
-        '#include "catalogue/catalogue.hpp"',
-        "",
-        "#include <array>",
-        "#include <cstdint>",
-        "",
-        "#include \"core/pip.hpp\"",
-        "",
-        'extern "C" const kinetra::Offset3 kinetra_catalogue_samples[];',
-        "",
-        "namespace kinetra {",
-        "namespace {",
-        "",
-        "template <std::int32_t Period, std::uint32_t Start>",
-        "Offset3 sampled_row(std::int32_t pip) noexcept {",
-        "    return kinetra_catalogue_samples[Start + static_cast<std::uint32_t>(wrap_pip_by<Period>(pip))];",
-        "}",
-        "",
-        f"constexpr std::array<CatalogueRow, {len(present)}> kRows{{{{",
-    ]
-    start = 0
-    for row, samples in present:
-        lines.append(
-            f"    {{{{{cpp_string(row.name)}, {cpp_string(row.description)}, "
-            f"{row.period_pips}, {row.dimensions}}}, &sampled_row<{row.period_pips}, {start}>}},")
-        start += len(samples)
-    lines.append("}};")
-    lines.append("")
-    order = sorted(range(len(present)), key=lambda i: present[i][0].name.encode())
-    lines.append(f"constexpr std::array<std::size_t, {len(order)}> kNameIndex{{{{")
-    for i in range(0, len(order), 16):
-        lines.append("    " + " ".join(f"{n}," for n in order[i:i + 16]))
-    lines.append("}};")
-    lines.append("")
-    lines.append("}  // namespace")
-    lines.append("")
-    lines.append("constinit const std::span<const CatalogueRow> catalogue_rows = kRows;")
-    lines.append("constinit const std::span<const std::size_t> catalogue_name_index = kNameIndex;")
-    lines.append("")
-    lines.append("}  // namespace kinetra")
-    return "\n".join(lines) + "\n"
-
-
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -238,14 +148,8 @@ def main() -> int:
         print(f"{SCRIPT}: {type(exc).__name__}: {exc}{notes}", file=sys.stderr)
         return 1
 
-    args.out.mkdir(parents=True, exist_ok=True)
-    block = sample_block(present)
-    bin_path = (args.out / "catalogue_samples.bin").resolve()
-    write_if_changed(bin_path, block)
-    write_if_changed(args.out / "catalogue_samples.S", samples_asm(bin_path, len(block)).encode())
-    write_if_changed(args.out / "catalogue_table.cpp", table_cpp(present, 0).encode())
-
-    print(f"{SCRIPT}: {len(present)} rows, {len(block) // 24} samples, "
+    size = generated_sources.write_all(args.out, present)
+    print(f"{SCRIPT}: {len(present)} rows, {size // generated_sources.SAMPLE_BYTES} samples, "
           f"{time.monotonic() - began:.1f} s")
     return 0
 
