@@ -6,22 +6,22 @@ A frame is sampled at one pip of the show; every fixture of the frame sees that 
 
 from __future__ import annotations
 
-from dataclasses import dataclass
 from fractions import Fraction
+from typing import NamedTuple
 
 from . import show as shows
 from .rig import FixtureRig, Triple
 
 
-@dataclass(frozen=True, slots=True)
-class FadeState:
+# Named tuples: immutable like frozen dataclasses, and several times cheaper to make, which
+# counts at thousands of fixtures a frame.
+class FadeState(NamedTuple):
     to: str
     weight: float
     raw: Triple         # the target pattern at the fixture's pip, before transforms
 
 
-@dataclass(frozen=True, slots=True)
-class FixtureState:
+class FixtureState(NamedTuple):
     name: str
     pattern: str
     fixture_pip: int
@@ -30,8 +30,7 @@ class FixtureState:
     fade: FadeState | None
 
 
-@dataclass(frozen=True, slots=True)
-class Frame:
+class Frame(NamedTuple):
     pip: int
     fixtures: tuple[FixtureState, ...]
 
@@ -77,7 +76,8 @@ class Sampler:
         states = []
         append = states.append
         for rig in self.rigs:
-            fixture_pip = rig.fixture_pip(pip)
+            # FixtureRig.fixture_pip, inlined
+            fixture_pip = rig._anchor + (pip - rig._since) * rig._num // rig._den + rig.phase
             raw = rig.source(fixture_pip)
             fade = rig.fade
             if fade is None:

@@ -19,8 +19,9 @@ def dmx_values(patch: shows.DmxPatch, out: Triple) -> tuple[int, int]:
     its share of the fixture's range."""
     top = (1 << patch.bits) - 1
     (pan_low, pan_high), (tilt_low, tilt_high) = patch.pan_range, patch.tilt_range
-    pan = pan_low + _unit(out[0]) * (pan_high - pan_low)
-    tilt = tilt_low + _unit(out[1]) * (tilt_high - tilt_low)
+    x, y = min(max(out[0], -1.0), 1.0), min(max(out[1], -1.0), 1.0)
+    pan = pan_low + (x + 1.0) * 0.5 * (pan_high - pan_low)
+    tilt = tilt_low + (y + 1.0) * 0.5 * (tilt_high - tilt_low)
     return round(pan * top), round(tilt * top)
 
 
