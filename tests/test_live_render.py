@@ -68,3 +68,4 @@ def test_render_arguments_are_checked():
                             capture_output=True, text=True)
     assert result.returncode == 2
     assert "expected a positive number of seconds, got '-1'" in result.stderr
+

@@ -108,7 +108,7 @@ def main(args: argparse.Namespace) -> int:
         try:
             trace = read_trace(args.midi_clock)
         except (OSError, ValueError) as exc:
-            print(f"render: {args.midi_clock}: {exc}", file=sys.stderr)
+            print(f"render: {exc}", file=sys.stderr)
             return 2
     writer = csv.writer(sys.stdout, lineterminator="\n")
     try:
