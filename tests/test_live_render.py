@@ -69,3 +69,25 @@ def test_render_arguments_are_checked():
     assert result.returncode == 2
     assert "expected a positive number of seconds, got '-1'" in result.stderr
 
+
+def test_render_follows_a_midi_clock_trace(tmp_path, capsys):
+    # 125 BPM is 50 clocks a second, so every clock lands on a frame at 50 fps
+    lines = [f"{k / 50:.2f} clock" for k in range(48)]
+    lines = ["0.00 start"] + lines + ["0.94 stop", "1.10 songpos pos=32", "1.50 continue"]
+    lines += [f"{1.5 + k / 50:.2f} clock" for k in range(25)]
+    trace = tmp_path / "trace.txt"
+    trace.write_text("\n".join(lines) + "\n")
+    status, table, _ = rendered(capsys, CLUB, "--seconds", "2", "--midi-clock", trace)
+    assert status == 0
+    pips = [int(row[2]) for row in table[1::6]]     # one row a frame: the first fixture
+    expected = ([n * 8 // 3 for n in range(48)] + [125] * 7 + [512] * 20
+                + [512 + n * 8 // 3 for n in range(25)])
+    assert pips == expected
+
+
+def test_render_refuses_a_bad_trace(tmp_path, capsys):
+    trace = tmp_path / "trace.txt"
+    trace.write_text("0.0 start\n0.1 tick\n")
+    status, table, err = rendered(capsys, CLUB, "--seconds", "1", "--midi-clock", trace)
+    assert (status, table) == (2, [])
+    assert err.startswith("render: ") and "trace.txt:2: not a MIDI clock message" in err

@@ -148,12 +148,9 @@ class Show:
         fixture's loop at its speed, so a whole study lands in phase on every peer."""
         if self.clock.quantum is not None:
             return self.clock.quantum
-        numerator, denominator = 1, 0
-        for fixture in self.fixtures:
-            loop = self.loop_beats(fixture.pattern) / fixture.speed
-            numerator = math.lcm(numerator, loop.numerator)
-            denominator = math.gcd(denominator, loop.denominator)
-        return Fraction(numerator, denominator)
+        return Fraction(timebase.quantum_of(
+            self.loop_beats(f.pattern) * timebase.PIPS_PER_BEAT / f.speed
+            for f in self.fixtures))
 
 
 _PERIODS: dict[str, int] = {}
@@ -482,4 +479,4 @@ def make_clock(show: Show, **options):
         from .midi_clock import MidiClock
         return MidiClock(show.clock.port, **options)
     from .link_clock import LinkClock
-    return LinkClock(show.clock.bpm, show.quantum, **options)
+    return LinkClock(show.clock.bpm, show.quantum, latency_ms=show.clock.latency_ms, **options)
