@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import argparse
 import asyncio
+import os
 import socket
 import statistics
 import sys
@@ -173,18 +174,23 @@ def jitter(seconds: float, count: int = 512) -> None:
     show = show_of(count)
     stamps: list[int] = []
 
+    runner = Runner(show, RealClock(show), [])
+    until = time.monotonic_ns() + round(seconds * 1e9)
+
     class Stamp:
         def send(self, frame):
             stamps.append(time.monotonic_ns())
+            runner.stopping = stamps[-1] >= until
 
-    runner = Runner(show, RealClock(show), [Stamp()])
-    runner.run(max_frames=round(seconds * show.fps))
+    runner.senders.append(Stamp())
+    runner.run()
     period = 1e9 / show.fps
     errors = sorted(abs((b - a) - period) / 1e6 for a, b in zip(stamps, stamps[1:]))
     print(f"live frame interval over {seconds:g} s at {show.fps} fps, {count} fixtures: "
           f"error p50 {statistics.median(errors):.3f} ms, "
           f"p99 {errors[int(len(errors) * 0.99)]:.3f} ms, worst {errors[-1]:.3f} ms; "
-          f"{runner.late} frames late")
+          f"{runner.late} frames late; load average {os.getloadavg()[0]:.1f} "
+          f"on {os.cpu_count()} processors")
 
 
 def main() -> int:

@@ -81,7 +81,10 @@ class Runner:
     def stop(self) -> None:
         """Leave the outputs as the show says, then close them and the clock."""
         for sender in self.senders:
-            sender.park() if self.show.on_stop == "park" else sender.blackout()
+            try:
+                sender.park() if self.show.on_stop == "park" else sender.blackout()
+            except OSError:
+                pass        # an output that has gone away cannot be parked; close the rest
         for sender in self.senders:
             sender.close()
         self.clock.close()
