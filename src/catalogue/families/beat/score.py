@@ -26,11 +26,11 @@ class Score:
         self.style = style
         self.period = period
         where = f"score {style}"
-        if raw.get("period_pips") != period:
-            raise DataError(f"{where}: period_pips is {raw.get('period_pips')!r}, "
+        if raw["period_pips"] != period:
+            raise DataError(f"{where}: period_pips is {raw['period_pips']!r}, "
                             f"the catalogue says {period}")
-        self.bpm = raw.get("bpm")
-        lanes = raw.get("lanes")
+        self.bpm = raw["bpm"]
+        lanes = raw["lanes"]
         if not isinstance(lanes, Mapping) or not lanes:
             raise DataError(f"{where}: no [lanes]")
         self.lanes: dict[str, list[tuple[int, float]]] = {}
