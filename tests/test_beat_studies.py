@@ -164,7 +164,8 @@ def test_a_depth_lane_in_a_two_dimension_row_is_a_data_fault():
     from families.beat.recipe import beat
 
     row = Row(0, "beat_test_bounce", 256, 2, "beat", "")
-    data = {"test": {"period_pips": 256, "lanes": {"kick": [[0, 1.0]], "bass": [[32, 0.8]]}}}
+    data = {"test": {"period_pips": 256, "bpm": 120,
+                     "lanes": {"kick": [[0, 1.0]], "bass": [[32, 0.8]]}}}
     with pytest.raises(DataError, match="depth"):
         beat(row, data)
 
