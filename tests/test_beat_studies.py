@@ -216,7 +216,8 @@ def test_a_variant_names_another_existing_style(variant):
     from families.beat.recipe import beat
 
     row = Row(0, "beat_test_step", 256, 2, "beat", "")
-    data = {"test": {"period_pips": 256, "bpm": 120, "variant_of": variant, "lanes": {"kick": [[0, 1.0]]}}}
+    data = {"test": {"period_pips": 256, "bpm": 120, "variant_of": variant,
+                     "lanes": {"kick": [[0, 1.0]]}}}
     with pytest.raises(DataError, match="variant_of"):
         beat(row, data)
 
