@@ -39,15 +39,16 @@ class Score:
         self.style = style
         self.period = period
         where = f"score {style}"
-        if raw.get("period_pips") != period:
-            raise DataError(f"{where}: period_pips is {raw.get('period_pips')!r}, "
+        if raw["period_pips"] != period:
+            raise DataError(f"{where}: period_pips is {raw['period_pips']!r}, "
                             f"the catalogue says {period}")
-        self.bpm = raw.get("bpm")
-        self.variant_of = raw.get("variant_of")
+        self.bpm = raw["bpm"]
+        # Only a variant names the style it varies; the key is absent from every other score.
+        self.variant_of = raw["variant_of"] if "variant_of" in raw else None
         if self.variant_of is not None and (not isinstance(self.variant_of, str)
                                             or self.variant_of == style):
             raise DataError(f"{where}: variant_of names another style, got {self.variant_of!r}")
-        lanes = raw.get("lanes")
+        lanes = raw["lanes"]
         if not isinstance(lanes, Mapping) or not lanes:
             raise DataError(f"{where}: no [lanes]")
         self.lanes: dict[str, list[tuple[int, float]]] = {}
