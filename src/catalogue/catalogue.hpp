@@ -6,7 +6,7 @@
 #include <span>
 
 #include "core/offset3.hpp"
-#include "registry/registry_entry.hpp"
+#include "core/registry_entry.hpp"
 
 namespace kinetra {
 
