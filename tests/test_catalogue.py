@@ -107,7 +107,7 @@ def block_digest(catalogue_table):
 
 
 # Changes with any sample of the catalogue: update it in the same commit as the data, on purpose.
-BLOCK_SHA256 = "d2fb972f10c95bb05542bade0d831f9f5459f1a50eea9a1d96374d72bfd91496"
+BLOCK_SHA256 = "f79dd598ee8cfc01d00d91f6f75a7f489cf4a2de9d5e5fcdd5d5470de7987351"
 
 
 def test_pinned_digest_of_the_sample_block(catalogue_table):

@@ -36,10 +36,9 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export PYTHONMALLOC=malloc
 export PYTHONPATH="$build${PYTHONPATH:+:$PYTHONPATH}"
 "$python" -c "import kinetra, sys; assert kinetra.__file__ == '$module', kinetra.__file__"
-# Left out: the native checks and the browser test drive other programs (a compiler, a
+# Left out: the native checks and the browser tests drive other programs (a compiler, a
 # browser) that the preloaded runtime would instrument too; the leak test reads resident
 # memory, which the sanitizer's quarantine inflates; the other interpreter's build is not this one.
 "$python" -m pytest -q \
   --deselect tests/test_native.py::test_native_checks \
-  --deselect tests/test_gallery.py::test_filter_in_a_real_browser \
-  --ignore tests/test_leaks.py --ignore tests/test_interpreters.py "$@"
+  --ignore tests/test_leaks.py --ignore tests/test_interpreters.py --ignore tests/test_preview.py "$@"

@@ -8,13 +8,11 @@ from fractions import Fraction
 
 from catalogue_data import DataError
 
-from ._common import PI, plain_sum, quintic, scale_to_peak
-from ._paths import eased_keys, finish as finish_path, point
-from ._rhythm import (Event, beat, drift, finish, fit_halves, keyframes, name_numbers, pips,
-                      render, require_apart)
+from ._paths import eased_keys, point
+from ._rhythm import Event, beat, drift, fit_halves, keyframes, pips, render, require_apart
+from .kit import PEAK, PI, PIPS_PER_BEAT, finish, name_numbers, plain_sum, quintic, scale_to_peak
 
 
-BEAT = 64
 
 
 def dwell_keys(params) -> list[tuple[float, tuple]]:
@@ -131,7 +129,7 @@ def _alter(motif, how: str):
     if how == "drop":
         return motif[:-2] + motif[-1:]
     if how == "displace":
-        return motif[:-1] + [(motif[-1][0] + BEAT / 4, motif[-1][1])]
+        return motif[:-1] + [(motif[-1][0] + PIPS_PER_BEAT / 4, motif[-1][1])]
     if how == "swell":
         return [(t, lvl) for (t, _), (_, lvl) in zip(motif, reversed(motif))]
     raise ValueError(f"unknown alteration {how}")
@@ -156,7 +154,7 @@ def echo(row, data):
         for i, t in enumerate(onsets):
             level = params["decay"] ** i
             flip = -1.0 if kind == "crossed" and i % 2 else 1.0
-            at.append(float((start + t) * BEAT))
+            at.append(float((start + t) * PIPS_PER_BEAT))
             vecs.append((flip * direction[0] * level, direction[1] * level, direction[2] * level))
     halves = fit_halves(row.period_pips, at, 14.0)
     events = [Event(p, h, v, curl=(0.0, 0.0, 0.1 * v[0]) if v[2] == 0 else (0.1 * v[2], 0.0, 0.0))
@@ -194,7 +192,7 @@ def dialogue(row, data):
     start = 0
     for j, g in enumerate(groups):
         here, ahead = directions[j], directions[(j + 1) % len(groups)]
-        # The accent swings out low and returns high, already turning towards the next voice.
+        # The accent swings out lifted (toward -y), already turning towards the next voice.
         events.append(Event(start * EIGHTH, 12.0, _along(here, 0.8, -0.36),
                             curl=_along(ahead, 0.12, 0.2)))
         for i in range(1, g - 1):
@@ -233,12 +231,13 @@ def burst(row, data):
                                 tuple(v * level for v in d), curl=tuple(v * side for v in across)))
         # The whole burst leans along its direction and lets go in the gap.
         leans.append(Event(at + length / 2, length / 2 + 24.0, tuple(0.3 * v for v in d)))
+    # Each row settles its own way: a list of moves after the settle's time, the first of
+    # which may curl into a loop.
     s = params["settle"]
     at = pips(s["at"])
-    v = s["vector"]
-    events.append(Event(at, 24.0, tuple(v), curl=(0.3 * v[1], -0.3 * v[0], 0.12)))
-    # The settle rings once, smaller and the other way, before the loop begins again.
-    events.append(Event(at + 36.0, 12.0, tuple(-0.3 * c for c in v)))
+    curl = tuple(s.get("curl", (0.0, 0.0, 0.0)))
+    for i, (delay, half, *v) in enumerate(s["moves"]):
+        events.append(Event(at + delay, float(half), tuple(v), curl=curl if i == 0 else (0.0, 0.0, 0.0)))
     for axis in range(3):
         require_apart(row.period_pips, events, axis, row.name)
     return finish(render(row.period_pips, events + leans), row.dimensions, 0.86)
@@ -249,7 +248,6 @@ def _along(direction, amount, dip):
     return (direction[0] * amount, direction[1] * amount + dip, direction[2] * amount)
 
 
-PIPS_PER_BEAT = 64
 
 
 def gesture(row, data):
@@ -261,7 +259,7 @@ def gesture(row, data):
     bows = {int(b[0]): point(b[1:]) for b in p.get("bows", [])}
     if any(not 0 <= s < len(keys) for s in bows):
         raise ValueError("a bow names a segment the gesture does not have")
-    return finish_path(eased_keys(keys, row.period_pips, bows), row.dimensions)
+    return finish(eased_keys(keys, row.period_pips, bows), row.dimensions, PEAK)
 
 
 def durations(row, kind, count):

@@ -1,0 +1,516 @@
+// The preview page: every pattern moving at tempo. It reads its patterns either from the
+// preview server (exact samples, on demand) or from a compact block inlined by the gallery.
+"use strict";
+(() => {
+const PPB = 64, BEATS_PER_BAR = 4, TRAIL_PIPS = 32;
+const AXIS_COLOURS = ["#d23c3c", "#2a9a4a", "#3468d0", "#8e44ad", "#b8860b", "#16a2a2", "#666"];
+const FAN_COLOUR = "#e08a1e";
+const PATH_SIZE = 120, TIME_W = 220, TIME_H = 120, MARGIN = 6;
+const $ = id => document.getElementById(id);
+const mod = (a, n) => ((a % n) + n) % n;
+
+// ---- text forms ---------------------------------------------------------------------------
+
+// The text Python's repr gives a float: the same shortest round-trip digits as String(v), laid
+// out by Python's rule (exponent below 1e-4 or from 1e16 on, two exponent digits, "0.0", "-0.0").
+function reprFloat(v) {
+  if (Number.isNaN(v)) return "nan";
+  if (!Number.isFinite(v)) return v > 0 ? "inf" : "-inf";
+  const sign = v < 0 || Object.is(v, -0) ? "-" : "";
+  if (v === 0) return sign + "0.0";
+  const [mantissa, exp] = Math.abs(v).toExponential().split("e");
+  const digits = mantissa.replace(".", "");
+  const e = Number(exp);
+  if (e < -4 || e >= 16) {
+    const m = digits.length > 1 ? digits[0] + "." + digits.slice(1) : digits;
+    return sign + m + "e" + (e < 0 ? "-" : "+") + String(Math.abs(e)).padStart(2, "0");
+  }
+  const point = e + 1;
+  if (point <= 0) return sign + "0." + "0".repeat(-point) + digits;
+  if (point >= digits.length) return sign + digits + "0".repeat(point - digits.length) + ".0";
+  return sign + digits.slice(0, point) + "." + digits.slice(point);
+}
+
+// A decimal text as an exact fraction of BigInts, so that seconds such as 0.1 never misfloor.
+function decimal(text) {
+  const m = /^\s*([+-]?)(\d*)(?:\.(\d*))?(?:[eE]([+-]?\d+))?\s*$/.exec(text);
+  if (!m || (m[2] + (m[3] || "")) === "") throw new Error("not a number: " + text);
+  const frac = m[3] || "", exp = Number(m[4] || 0) - frac.length;
+  let num = BigInt(m[2] + frac || "0"), den = 1n;
+  if (exp >= 0) num *= 10n ** BigInt(exp); else den = 10n ** BigInt(-exp);
+  return [m[1] === "-" ? -num : num, den];
+}
+
+function floorDiv(a, b) {
+  const q = a / b;
+  return (a % b !== 0n) && ((a < 0n) !== (b < 0n)) ? q - 1n : q;
+}
+
+// floor(seconds * bpm / 60 * 64), exactly.
+function pipAt(seconds, bpm) {
+  const [sn, sd] = decimal(seconds), [bn, bd] = decimal(bpm);
+  return Number(floorDiv(sn * bn * BigInt(PPB), sd * bd * 60n));
+}
+
+function amount(n, one, many) {
+  const text = Number.isInteger(n) ? String(n) : String(+n.toFixed(3));
+  return text + " " + (n === 1 ? one : many);
+}
+
+function loopText(entry) {
+  const beats = entry.period / PPB, pips = entry.period % PPB ? ` (${amount(entry.period, "pip", "pips")})` : "";
+  const axes = entry.kind === "recording" ? entry.axes.join(", ") : amount(entry.dims, "axis", "axes");
+  const what = entry.kind === "recording" ? `recording from pip ${entry.start}: ` : "loop: ";
+  return what + amount(beats, "beat", "beats") + ", " + amount(beats / BEATS_PER_BAR, "bar", "bars") + pips + " · " + axes;
+}
+
+// ---- sources ------------------------------------------------------------------------------
+
+async function servedSource() {
+  const index = await (await fetch("api/entries")).json();
+  return {
+    entries: index.entries, show: index.show, exact: true,
+    async load(entry) {
+      const url = `api/samples?kind=${entry.kind}&name=${encodeURIComponent(entry.name)}`;
+      const response = await fetch(url);
+      if (!response.ok) throw new Error(await response.text());
+      return Float64Array.from(await response.json());
+    },
+  };
+}
+
+async function compactSource(element) {
+  const text = atob(element.textContent.trim());
+  const packed = new Uint8Array(text.length);
+  for (let i = 0; i < text.length; i++) packed[i] = text.charCodeAt(i);
+  const stream = new Blob([packed]).stream().pipeThrough(new DecompressionStream("deflate"));
+  const raw = new Uint8Array(await new Response(stream).arrayBuffer());
+  const metaLength = (raw[0] | raw[1] << 8 | raw[2] << 16 | raw[3] << 24) >>> 0;
+  const meta = JSON.parse(new TextDecoder().decode(raw.subarray(4, 4 + metaLength)));
+  const body = raw.subarray(4 + metaLength);
+  return {
+    entries: meta.entries, show: null, exact: false,
+    async load(entry) {
+      // Axis after axis, zigzag varint steps on a grid of 1/quantum: see page_data.py.
+      const dims = entry.dims, n = entry.period, out = new Float64Array(n * dims);
+      let at = entry.offset;
+      for (let axis = 0; axis < dims; axis++) {
+        let q = 0;
+        for (let k = 0; k < n; k++) {
+          let z = 0, shift = 0, byte;
+          do { byte = body[at++]; z += (byte & 0x7f) * 2 ** shift; shift += 7; } while (byte & 0x80);
+          q += z % 2 ? -(z + 1) / 2 : z / 2;
+          out[k * dims + axis] = q / meta.quantum;
+        }
+      }
+      return out;
+    },
+  };
+}
+
+// The row of an entry at a pip: a loop folds the pip by floor modulo, a recording does not.
+function rowAt(entry, data, pip) {
+  const dims = entry.dims;
+  let k;
+  if (entry.kind === "recording") {
+    k = pip - entry.start;
+    if (k < 0 || k >= entry.period) return null;
+  } else {
+    k = mod(pip, entry.period);
+  }
+  const row = Array.from(data.subarray(k * dims, k * dims + dims));
+  if (entry.kind !== "recording") while (row.length < 3) row.push(0);
+  return row;
+}
+
+// ---- the clock ----------------------------------------------------------------------------
+
+const clock = {
+  bpm: 120, playing: true, anchorMs: performance.now(), anchorBeat: 0, follower: null,
+  beat(now = performance.now()) {
+    return this.playing ? this.anchorBeat + (now - this.anchorMs) * this.bpm / 60000 : this.anchorBeat;
+  },
+  reanchor(beat, bpm = this.bpm) {
+    this.anchorMs = performance.now();
+    this.anchorBeat = beat;
+    this.bpm = bpm;
+    metronome.resync();
+  },
+  setBpm(bpm) { this.reanchor(this.beat(), bpm); },
+  seek(beat) { this.reanchor(beat); },
+  setPlaying(on) { const beat = this.beat(); this.playing = on; this.reanchor(beat); },
+};
+
+// ---- the metronome: Web Audio clicks scheduled ahead on every beat, accented on bars --------
+
+const metronome = {
+  on: false, audio: null, next: null, offset: 0, log: [],
+  enable(on) {
+    this.on = on;
+    if (on && !this.audio) this.audio = new AudioContext();
+    if (on) this.audio.resume();
+    this.resync();
+  },
+  resync() {
+    this.next = null;
+    if (this.audio) this.offset = this.audio.currentTime - performance.now() / 1000;
+  },
+  tick() {
+    if (!this.on || !clock.playing) return;
+    const now = performance.now(), beat = clock.beat(now);
+    const horizon = clock.beat(now + 120);
+    if (this.next === null || this.next < Math.ceil(beat)) this.next = Math.ceil(beat);
+    for (; this.next <= horizon; this.next++) {
+      const ms = now + (this.next - beat) * 60000 / clock.bpm;
+      const at = ms / 1000 + this.offset, accent = mod(this.next, BEATS_PER_BAR) === 0;
+      this.click(at, accent);
+      this.log.push({beat: this.next, at, accent, bpm: clock.bpm});
+      if (this.log.length > 512) this.log.shift();
+    }
+  },
+  click(at, accent) {
+    const osc = this.audio.createOscillator(), gain = this.audio.createGain();
+    osc.frequency.value = accent ? 1760 : 1100;
+    gain.gain.setValueAtTime(accent ? 0.5 : 0.25, at);
+    gain.gain.exponentialRampToValueAtTime(0.001, at + 0.04);
+    osc.connect(gain).connect(this.audio.destination);
+    osc.start(at);
+    osc.stop(at + 0.05);
+  },
+};
+setInterval(() => metronome.tick(), 25);
+
+// ---- cards --------------------------------------------------------------------------------
+
+const fan = {n: 1, spread: 16, pips(pip) { return Array.from({length: this.n}, (_, i) => pip + i * this.spread); }};
+const visible = new Set();
+const stats = {frames: 0, drawn: 0, workMs: 0};  // workMs: script time of all frames
+let source = null;
+const cards = [];
+
+function canvas(w, h) {
+  const c = document.createElement("canvas"), dpr = window.devicePixelRatio || 1;
+  c.width = Math.round(w * dpr); c.height = Math.round(h * dpr);
+  c.style.width = w + "px"; c.style.height = h + "px";
+  const g = c.getContext("2d");
+  g.scale(dpr, dpr);
+  return [c, g];
+}
+
+function toPath(row, dims) {
+  const inner = PATH_SIZE - 2 * MARGIN;
+  const x = row[0], y = dims > 1 ? row[1] : 0;
+  // y points down, as on the canvas, so a lift is drawn upward.
+  return [MARGIN + (x + 1) / 2 * inner, MARGIN + (1 + y) / 2 * inner];
+}
+
+// Blue far, through violet, to orange near: clear of the green that marks y.
+function depthColour(z) { return `hsl(${230 + (z + 1) * 80},75%,48%)`; }
+
+// Pips over which the time view runs: one loop, or the span of a recording.
+function span(entry) { return entry.kind === "recording" ? [entry.start, entry.period] : [0, entry.period]; }
+
+function timeX(entry, pip) {
+  const [first, length] = span(entry);
+  return MARGIN + (pip - first) / length * (TIME_W - 2 * MARGIN);
+}
+function timeY(v) { return MARGIN + (1 - v) / 2 * (TIME_H - 2 * MARGIN); }
+
+function drawBackgrounds(card) {
+  const {entry, data} = card, dims = entry.dims, [first, length] = span(entry);
+  const [pc, pg] = canvas(PATH_SIZE, PATH_SIZE);
+  pg.strokeStyle = "#eee"; pg.lineWidth = 1;
+  pg.beginPath(); pg.moveTo(PATH_SIZE / 2, MARGIN); pg.lineTo(PATH_SIZE / 2, PATH_SIZE - MARGIN);
+  pg.moveTo(MARGIN, PATH_SIZE / 2); pg.lineTo(PATH_SIZE - MARGIN, PATH_SIZE / 2); pg.stroke();
+  const rows = [];
+  for (let k = 0; k <= length; k++) rows.push(rowAt(entry, data, first + (entry.kind === "recording" ? Math.min(k, length - 1) : k)));
+  pg.lineWidth = 1.3;
+  const run = 4;
+  for (let k = 0; k < length; k += run) {
+    pg.beginPath();
+    pg.moveTo(...toPath(rows[k], dims));
+    for (let j = k + 1; j <= Math.min(k + run, length); j++) pg.lineTo(...toPath(rows[j], dims));
+    pg.strokeStyle = dims >= 3 && entry.kind !== "recording" ? depthColour(rows[k][2]) : "#8a8f99";
+    pg.stroke();
+  }
+  pg.fillStyle = "#444";
+  for (let k = 0; k < length; k++) {
+    const pip = first + k;
+    if (mod(pip, PPB)) continue;
+    const [x, y] = toPath(rows[k], dims);
+    if (mod(pip, PPB * BEATS_PER_BAR) === 0) pg.fillRect(x - 2.5, y - 2.5, 5, 5);
+    else { pg.beginPath(); pg.arc(x, y, 2, 0, 2 * Math.PI); pg.fill(); }
+  }
+  const [tc, tg] = canvas(TIME_W, TIME_H);
+  tg.strokeStyle = "#f0f0ee"; tg.beginPath(); tg.moveTo(MARGIN, timeY(0)); tg.lineTo(TIME_W - MARGIN, timeY(0)); tg.stroke();
+  for (let pip = Math.ceil(first / PPB) * PPB; pip <= first + length; pip += PPB) {
+    const bar = mod(pip, PPB * BEATS_PER_BAR) === 0, x = timeX(entry, pip);
+    tg.strokeStyle = bar ? "#9a9a94" : "#e2e2de"; tg.lineWidth = bar ? 1.5 : 1;
+    tg.beginPath(); tg.moveTo(x, MARGIN / 2); tg.lineTo(x, TIME_H - MARGIN / 2); tg.stroke();
+  }
+  const step = Math.max(1, Math.floor(length / (2 * TIME_W)));
+  tg.lineWidth = 1.4;
+  for (let axis = dims - 1; axis >= 0; axis--) {
+    tg.strokeStyle = AXIS_COLOURS[axis % AXIS_COLOURS.length];
+    tg.beginPath();
+    for (let k = 0; k <= length; k += step) {
+      const v = rows[Math.min(k, length)][axis];
+      const x = timeX(entry, first + k);
+      if (k === 0) tg.moveTo(x, timeY(v)); else tg.lineTo(x, timeY(v));
+    }
+    tg.stroke();
+  }
+  card.pathImage = pc; card.timeImage = tc;
+}
+
+// A card's views are canvases drawn once, a small overlay canvas for the trail and the dots,
+// and playheads that move by CSS transform: per frame only the overlays are redrawn, which
+// keeps two dozen cards within a frame on a software-rendered canvas.
+async function activate(card) {
+  if (card.views) return;
+  card.views = {};
+  card.data = await source.load(card.entry);
+  drawBackgrounds(card);
+  const [overlay, og] = canvas(PATH_SIZE, PATH_SIZE);
+  const path = document.createElement("div"), time = document.createElement("div");
+  path.className = time.className = "view";
+  path.append(card.pathImage, overlay);
+  time.append(card.timeImage);
+  card.element.querySelector(".views").append(path, time);
+  card.views = {og, time, heads: []};
+}
+
+function playheads(views) {
+  while (views.heads.length < fan.n) {
+    const head = document.createElement("i");
+    head.className = views.heads.length ? "head fan" : "head";
+    views.time.append(head);
+    views.heads.push(head);
+  }
+  while (views.heads.length > fan.n) views.heads.pop().remove();
+  return views.heads;
+}
+
+function drawCard(card, pip) {
+  if (!card.views || !card.views.og) return;
+  const {entry, data, views} = card, {og} = views, dims = entry.dims;
+  og.clearRect(0, 0, PATH_SIZE, PATH_SIZE);
+  // The trail of the main copy over the last half beat, in four runs that fade with age.
+  og.lineWidth = 2.2;
+  const run = TRAIL_PIPS / 4;
+  for (let r = 0; r < 4; r++) {
+    og.strokeStyle = `rgba(20,20,20,${0.15 + r * 0.15})`;
+    og.beginPath();
+    let drawing = false;
+    for (let k = TRAIL_PIPS - r * run; k >= TRAIL_PIPS - (r + 1) * run; k -= 2) {
+      const row = rowAt(entry, data, pip - k);
+      if (!row) { drawing = false; continue; }
+      const [x, y] = toPath(row, dims);
+      if (drawing) og.lineTo(x, y); else og.moveTo(x, y);
+      drawing = true;
+    }
+    og.stroke();
+  }
+  const pips = fan.pips(pip), heads = playheads(views), [first, length] = span(entry);
+  for (let i = pips.length - 1; i >= 0; i--) {
+    const p = pips[i], row = rowAt(entry, data, p), head = heads[i];
+    const folded = entry.kind === "recording" ? p : first + mod(p - first, length);
+    const shift = `translateX(${timeX(entry, folded).toFixed(1)}px)`;
+    if (head.style.transform !== shift) head.style.transform = shift;
+    if (head.hidden !== !row) head.hidden = !row;
+    if (!row) continue;
+    const [px, py] = toPath(row, dims);
+    og.fillStyle = i ? FAN_COLOUR : "#111";
+    og.beginPath(); og.arc(px, py, i ? 3 : 4, 0, 2 * Math.PI); og.fill();
+  }
+}
+
+const observer = new IntersectionObserver(changes => {
+  for (const change of changes) {
+    const card = change.target.card;
+    if (change.isIntersecting) { visible.add(card); activate(card); } else visible.delete(card);
+  }
+});
+
+function makeCard(entry) {
+  const element = document.createElement("div");
+  element.className = "card";
+  element.dataset.name = entry.name;
+  const b = document.createElement("b"), desc = document.createElement("div"), meta = document.createElement("div");
+  b.textContent = entry.name;
+  desc.className = "desc"; desc.textContent = entry.description; desc.title = entry.description;
+  meta.className = "meta"; meta.textContent = loopText(entry);
+  const views = document.createElement("div");
+  views.className = "views";
+  element.append(b, desc, meta, views);
+  const card = {entry, element, search: (entry.name + " " + entry.description).toLowerCase()};
+  element.card = card;
+  observer.observe(element);
+  return card;
+}
+
+function sectionOf(entry) {
+  return entry.family === "beat studies" && entry.style ? "beat study: " + entry.style : entry.family;
+}
+
+function build(entries) {
+  const groups = new Map();
+  for (const entry of entries) {
+    const key = sectionOf(entry);
+    if (!groups.has(key)) groups.set(key, []);
+    groups.get(key).push(entry);
+  }
+  const fragment = document.createDocumentFragment();
+  for (const [title, members] of groups) {
+    const section = document.createElement("section"), h2 = document.createElement("h2"), grid = document.createElement("div");
+    h2.textContent = `${title} (${members.length})`;
+    grid.className = "grid";
+    section.cards = members.map(makeCard);
+    for (const card of section.cards) { grid.append(card.element); cards.push(card); }
+    section.append(h2, grid);
+    fragment.append(section);
+  }
+  $("sections").append(fragment);
+  const options = (select, values) => {
+    for (const v of values) { const o = document.createElement("option"); o.value = o.textContent = v; select.append(o); }
+  };
+  options($("family"), [...new Set(entries.map(e => e.family))]);
+  options($("style"), [...new Set(entries.map(e => e.style).filter(Boolean))].sort());
+}
+
+function applyFilter() {
+  const words = $("filter").value.toLowerCase().split(/\s+/).filter(Boolean);
+  const family = $("family").value, style = $("style").value, dims = $("dims").value;
+  let shown = 0;
+  for (const section of $("sections").children) {
+    let any = false;
+    for (const card of section.cards) {
+      const e = card.entry;
+      const ok = words.every(w => card.search.includes(w)) && (!family || e.family === family)
+        && (!style || e.style === style) && (!dims || String(e.dims) === dims);
+      card.element.hidden = !ok;
+      if (ok) { any = true; shown++; }
+    }
+    section.hidden = !any;
+  }
+  $("count").textContent = `${shown} of ${cards.length} patterns`;
+}
+
+// ---- the frame loop -----------------------------------------------------------------------
+
+let lastReadout = "";
+function frame(now) {
+  const beat = clock.beat(now), pip = Math.floor(beat * PPB);
+  for (const card of visible) drawCard(card, pip);
+  stats.workMs += performance.now() - now;
+  stats.frames++; stats.drawn = visible.size; stats.pip = pip;
+  const shown = Math.floor(beat * 10) / 10;
+  const readout = `beat ${shown.toFixed(1)} · bar ${Math.floor(beat / BEATS_PER_BAR) + 1} · ${clock.bpm} BPM`;
+  if (readout !== lastReadout) { $("now").textContent = readout; lastReadout = readout; }
+  if (source && source.show) drawShow();
+  requestAnimationFrame(frame);
+}
+
+// ---- a show: positions from the server's sampler, on the show's clock ----------------------
+
+let showFrame = null;
+async function followShow() {
+  for (;;) {
+    try {
+      const sent = performance.now();
+      const f = await (await fetch("api/frame")).json();
+      const received = performance.now();
+      showFrame = f;
+      clock.playing = f.running;
+      clock.anchorMs = (sent + received) / 2;
+      clock.anchorBeat = f.beat;
+      clock.bpm = f.bpm;
+      if ($("bpm").value !== String(f.bpm)) $("bpm").value = f.bpm;
+      $("show-status").textContent = `${f.clock} clock · ${f.bpm} BPM · pip ${f.pip} · latency ${f.latency_ms} ms`;
+    } catch (err) {
+      $("show-status").textContent = "show server unreachable: " + err;
+    }
+    await new Promise(r => setTimeout(r, 30));
+  }
+}
+
+function drawShow() {
+  if (!showFrame) return;
+  const c = $("stage"), g = c.getContext("2d"), fixtures = showFrame.fixtures;
+  const cell = 160, cols = Math.max(1, Math.min(fixtures.length, Math.floor(c.width / cell)));
+  const rows = Math.ceil(fixtures.length / cols);
+  if (c.height !== Math.max(1, rows) * cell) c.height = Math.max(1, rows) * cell;
+  g.clearRect(0, 0, c.width, c.height);
+  g.font = "11px system-ui, sans-serif";
+  fixtures.forEach((f, i) => {
+    const ox = (i % cols) * cell, oy = Math.floor(i / cols) * cell, r = cell / 2 - 14;
+    g.strokeStyle = "#ddd"; g.strokeRect(ox + 4, oy + 4, cell - 8, cell - 8);
+    g.fillStyle = "#555"; g.fillText(`${f.name}: ${f.pattern}`, ox + 8, oy + 16);
+    const [x = 0, y = 0, z = 0] = f.out;
+    g.fillStyle = depthColour(Math.max(-1, Math.min(1, z)));
+    g.beginPath(); g.arc(ox + cell / 2 + x * r, oy + cell / 2 + y * r, 6, 0, 2 * Math.PI); g.fill();
+  });
+}
+
+// ---- controls -----------------------------------------------------------------------------
+
+function wireControls() {
+  $("play").onclick = () => { clock.setPlaying(!clock.playing); $("play").textContent = clock.playing ? "Pause" : "Play"; };
+  $("bpm").onchange = () => { const b = Number($("bpm").value); if (b > 0 && Number.isFinite(b)) clock.setBpm(b); };
+  let taps = [];
+  $("tap").onclick = () => {
+    const now = performance.now();
+    if (taps.length && now - taps[taps.length - 1] > 2000) taps = [];
+    taps.push(now);
+    if (taps.length > 5) taps.shift();
+    if (taps.length >= 2) {
+      const bpm = Math.round(60000 * (taps.length - 1) / (taps[taps.length - 1] - taps[0]) * 10) / 10;
+      clock.setBpm(bpm); $("bpm").value = bpm;
+    }
+  };
+  $("seek").onchange = () => { const b = Number($("seek").value); if (Number.isFinite(b)) clock.seek(b); };
+  $("click").onchange = () => metronome.enable($("click").checked);
+  $("fan-n").onchange = () => { fan.n = Math.max(1, Math.min(16, Math.floor(Number($("fan-n").value)) || 1)); };
+  $("fan-spread").onchange = () => { fan.spread = Math.floor(Number($("fan-spread").value)) || 0; };
+  for (const id of ["filter", "family", "style", "dims"]) $(id).addEventListener("input", applyFilter);
+}
+
+async function probe(query) {
+  const name = query.get("probe"), out = $("probe");
+  const entry = source.entries.find(e => e.name === name);
+  if (!entry) { out.textContent = "Unknown kinetra: " + name; return; }
+  const pip = pipAt(query.get("seconds") || "0", query.get("bpm") || String(clock.bpm));
+  const row = rowAt(entry, await source.load(entry), pip);
+  out.dataset.pip = pip;
+  out.textContent = row ? row.map(reprFloat).join(" ") : "Pip outside non-looping recording";
+}
+
+async function main() {
+  const query = new URLSearchParams(location.search);
+  const block = $("kinetra-data");
+  source = block ? await compactSource(block) : await servedSource();
+  wireControls();
+  build(source.entries);
+  for (const id of ["filter", "family", "style", "dims"]) if (query.get(id)) $(id).value = query.get(id);
+  if (query.get("bpm")) { clock.setBpm(Number(query.get("bpm"))); $("bpm").value = clock.bpm; }
+  applyFilter();
+  if (source.show) {
+    // The show's clock rules the page: its tempo map, seeks and latency come from the server.
+    for (const id of ["play", "bpm", "tap", "seek"]) $(id).disabled = true;
+    $("show").hidden = false;
+    followShow();
+  }
+  requestAnimationFrame(frame);
+  if (query.get("probe")) await probe(query);
+  document.body.dataset.ready = "1";
+}
+
+window.kinetraPreview = {clock, fan, metronome, stats, visible, reprFloat, pipAt, rowAt, cards,
+  get showFrame() { return showFrame; },
+  positions(name) {
+    const card = cards.find(c => c.entry.name === name);
+    if (!card || !card.data) return null;
+    return fan.pips(Math.floor(clock.beat() * PPB)).map(p => [p, rowAt(card.entry, card.data, p)]);
+  }};
+main().catch(err => { $("probe").textContent = "error: " + err; document.body.dataset.ready = "error"; throw err; });
+})();

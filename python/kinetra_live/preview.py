@@ -1,0 +1,149 @@
+"""Serve the preview page on 127.0.0.1: every pattern moving at tempo, sampled exactly on demand.
+
+    python -m kinetra_live preview
+    python -m kinetra_live preview --pack my_pack.json --port 0 --no-browser
+    python -m kinetra_live preview --show examples/shows/house.toml
+
+The page asks for one loop at a time; the samples travel as JSON, whose floats are the
+shortest round-trip text, so the browser holds the very doubles the module returned. With a
+show, the page also follows the show's clock (its tempo map and latency offset, as `run` does)
+and draws each fixture where the show's sampler puts it.
+"""
+
+from __future__ import annotations
+
+import argparse
+import functools
+import json
+import sys
+import threading
+import webbrowser
+from http import HTTPStatus
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from importlib import resources
+from pathlib import Path
+from urllib.parse import parse_qs, urlsplit
+
+from . import page_data
+from .packs import Pack, PackError, read_pack
+
+ASSETS = {"/": ("index.html", "text/html"), "/index.html": ("index.html", "text/html"),
+          "/preview.js": ("preview.js", "text/javascript"), "/preview.css": ("preview.css", "text/css")}
+
+
+class PreviewApp:
+    """What the server answers, apart from HTTP: the index, one entry's samples, the assets,
+    and with a show the frame its sampler gives at its clock's pip now."""
+
+    def __init__(self, pack: Pack | None = None, show=None, clock=None):
+        self.pack = pack
+        self.entries = page_data.entries(pack)
+        self.by_key = {(e["kind"], e["name"]): e for e in self.entries}
+        self.show, self.clock, self.sampler = show, clock, None
+        about = None
+        if show is not None:
+            from .sampler import Sampler
+
+            self.sampler = Sampler(show)
+            about = {"fixtures": [f.name for f in show.fixtures],
+                     "latency_ms": float(show.clock.latency_ms)}
+        self.lock = threading.Lock()  # the sampler and the clock serve one request at a time
+        self.index = json.dumps({"entries": self.entries, "show": about},
+                                ensure_ascii=False).encode("utf-8")
+
+    def frame(self) -> dict:
+        with self.lock:
+            now = self.clock.now()
+            pip = self.clock.pip_at(now)
+            frame = self.sampler.frame(pip)
+            return {"pip": pip, "beat": float(self.clock.beat_at(now)),
+                    "bpm": float(self.clock.bpm_at(now)), "running": self.clock.running_at(now),
+                    "clock": self.clock.name, "latency_ms": float(self.show.clock.latency_ms),
+                    "fixtures": [{"name": f.name, "pattern": f.pattern,
+                                  "fixture_pip": f.fixture_pip, "raw": list(f.raw),
+                                  "out": list(f.out)} for f in frame.fixtures]}
+
+    @functools.lru_cache(maxsize=256)
+    def samples(self, kind: str, name: str) -> bytes | None:
+        entry = self.by_key.get((kind, name))
+        return None if entry is None else json.dumps(page_data.samples(entry, self.pack)).encode()
+
+    def answer(self, target: str) -> tuple[HTTPStatus, str, bytes]:
+        url = urlsplit(target)
+        if url.path in ASSETS:
+            name, kind = ASSETS[url.path]
+            body = resources.files("kinetra_live").joinpath("page", name).read_bytes()
+            return HTTPStatus.OK, kind, body
+        if url.path == "/api/entries":
+            return HTTPStatus.OK, "application/json", self.index
+        if url.path == "/api/frame" and self.sampler is not None:
+            return HTTPStatus.OK, "application/json", json.dumps(self.frame()).encode()
+        if url.path == "/api/samples":
+            query = parse_qs(url.query)
+            body = self.samples(query.get("kind", [""])[0], query.get("name", [""])[0])
+            if body is not None:
+                return HTTPStatus.OK, "application/json", body
+        return HTTPStatus.NOT_FOUND, "text/plain", b"not found\n"
+
+
+def make_server(app: PreviewApp, port: int) -> ThreadingHTTPServer:
+    class Handler(BaseHTTPRequestHandler):
+        def do_GET(self):  # noqa: N802 (the standard library's name)
+            status, kind, body = app.answer(self.path)
+            self.send_response(status)
+            self.send_header("Content-Type", f"{kind}; charset=utf-8")
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Cache-Control", "no-store")
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, format, *args):  # a status line, not a request log
+            pass
+
+    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    server.daemon_threads = True
+    return server
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--pack", type=Path, help="a JSON pack of patterns and recordings to show")
+    parser.add_argument("--show", type=Path, help="a show file: follow its clock and draw its fixtures")
+    parser.add_argument("--port", type=int, default=8765, help="port on 127.0.0.1 (0: any free port)")
+    parser.add_argument("--no-browser", action="store_true", help="do not open a browser")
+
+
+def main(args: argparse.Namespace) -> int:
+    show = clock = None
+    try:
+        pack = read_pack(args.pack) if args.pack else None
+        if args.show:
+            from .show import ShowError, load_show, make_clock
+
+            try:
+                show = load_show(args.show)
+            except ShowError as exc:
+                print(f"error: {exc}", file=sys.stderr)
+                return 2
+            pack = pack or show.pack
+            clock = make_clock(show)
+    except PackError as exc:
+        print(f"error: {exc}", file=sys.stderr)
+        return 2
+    try:
+        server = make_server(PreviewApp(pack, show, clock), args.port)
+    except OSError as exc:
+        print(f"error: cannot listen on 127.0.0.1:{args.port}: {exc.strerror}", file=sys.stderr)
+        return 1
+    url = f"http://127.0.0.1:{server.server_address[1]}/"
+    print(f"serving the preview at {url} (Ctrl-C stops)", flush=True)
+    if not args.no_browser:
+        threading.Thread(target=webbrowser.open, args=(url,), daemon=True).start()
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+        if clock is not None:
+            clock.close()
+    return 0
