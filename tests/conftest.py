@@ -1,7 +1,15 @@
+import shutil
 import sys
+import tempfile
 from pathlib import Path
 
 import pytest
+from hypothesis import settings
+
+# Nothing is left behind: no example database in the tree, and the temporary folders of one
+# run live in a folder of its own that the run removes (pytest would keep the last three).
+settings.register_profile("kinetra", database=None)
+settings.load_profile("kinetra")
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tools"))
@@ -21,3 +29,18 @@ def row_samples(name: str, period: int) -> list[tuple[float, float, float]]:
     import kinetra
 
     return [kinetra.sample(name, k).as_tuple() for k in range(period)]
+
+
+def pytest_configure(config):
+    if config.option.basetemp is None:
+        config.option.basetemp = tempfile.mkdtemp(prefix="kinetra-tests-")
+        config.stash[_OWN_BASETEMP] = config.option.basetemp
+
+
+def pytest_unconfigure(config):
+    own = config.stash.get(_OWN_BASETEMP, None)
+    if own is not None:
+        shutil.rmtree(own, ignore_errors=True)
+
+
+_OWN_BASETEMP = pytest.StashKey[str]()

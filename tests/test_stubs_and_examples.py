@@ -1,5 +1,7 @@
 """The installed type stubs match the module, and the examples run as they are."""
 
+import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -22,18 +24,21 @@ def test_stubs_match_the_module():
 
 def test_typed_example_type_checks():
     pytest.importorskip("mypy")
-    out = run("-m", "mypy", "--strict", "--no-incremental", "examples/typed_usage.py")
+    out = run("-m", "mypy", "--strict", "--no-incremental", "--cache-dir", os.devnull, "examples/typed_usage.py")
     assert out.returncode == 0, out.stdout + out.stderr
 
 
 def test_stubs_reject_misuse(tmp_path):
     pytest.importorskip("mypy")
     bad = tmp_path / "bad.py"
-    bad.write_text("import kinetra\nkinetra.bounce(pip=1)\nkinetra.Offset3().x = 2.0\n"
-                   "kinetra.SampledPattern('a', 'b', [(0, 0, 0)]).sample(1.5)\n")
-    out = run("-m", "mypy", "--strict", "--no-incremental", str(bad))
-    assert out.returncode == 1
-    assert out.stdout.count("error:") >= 3, out.stdout
+    lines = ["kinetra.bounce(pip=1)", "kinetra.Offset3().x = 2.0",
+             "kinetra.SampledPattern('a', 'b', [(0, 0, 0)]).sample(1.5)",
+             "kinetra.sample('circle', 1.5)", "kinetra.bounce(2.0)",
+             "kinetra.SampledRecording('r', ['a'], [[0.0]], 120.0, start_pip=0.5)"]
+    bad.write_text("import kinetra\n" + "".join(f"{line}\n" for line in lines))
+    out = run("-m", "mypy", "--strict", "--no-incremental", "--cache-dir", os.devnull, str(bad))
+    flagged = {int(m) for m in re.findall(r"bad\.py:(\d+): error:", out.stdout)}
+    assert flagged == set(range(2, len(lines) + 2)), out.stdout
 
 
 @pytest.mark.parametrize("example", EXAMPLES, ids=lambda p: p.name)

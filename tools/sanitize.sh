@@ -5,7 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
-build="${KINETRA_ASAN_BUILD:-${TMPDIR:-/tmp}/kinetra-asan-build}"
+# A build folder given in KINETRA_ASAN_BUILD is kept for the next run; otherwise the build goes
+# to a temporary folder that is removed at the end.
+if [ -n "${KINETRA_ASAN_BUILD:-}" ]; then
+  build="$KINETRA_ASAN_BUILD"
+else
+  build=$(mktemp -d "${TMPDIR:-/tmp}/kinetra-asan.XXXXXX")
+  trap 'LD_PRELOAD= rm -rf "$build" "$build.log"' EXIT
+fi
 python="${PYTHON:-python3}"
 
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1"
@@ -32,6 +39,6 @@ export PYTHONPATH="$build${PYTHONPATH:+:$PYTHONPATH}"
 # Left out: the native checks and the browser tests drive other programs (a compiler, a
 # browser) that the preloaded runtime would instrument too; the leak test reads resident
 # memory, which the sanitizer's quarantine inflates; the other interpreter's build is not this one.
-exec "$python" -m pytest -q -p no:cacheprovider \
+"$python" -m pytest -q \
   --deselect tests/test_native.py::test_native_checks \
   --ignore tests/test_leaks.py --ignore tests/test_interpreters.py --ignore tests/test_preview.py "$@"

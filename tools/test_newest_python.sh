@@ -12,12 +12,14 @@ if [ -z "$python" ]; then
 fi
 [ -n "$python" ] || { echo "test_newest_python.sh: no interpreter found" >&2; exit 1; }
 echo "test_newest_python.sh: $("$python" --version)"
-venv="${TMPDIR:-/tmp}/kinetra-newest-venv"
-rm -rf "$venv"
+# The environment and the build (about 100 MB) go to a folder of their own, removed at the end.
+work=$(mktemp -d "${TMPDIR:-/tmp}/kinetra-newest.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+venv="$work/venv"
 "$python" -m venv "$venv"
 . "$venv/bin/activate"
 python -m pip install --quiet --disable-pip-version-check "scikit-build-core>=0.10" "pybind11>=3.1"
 # Its own build folder: build/ belongs to the default interpreter's incremental builds.
 python -m pip install --quiet --disable-pip-version-check --no-build-isolation \
-  -C build-dir="${TMPDIR:-/tmp}/kinetra-newest-build" ".[test]"
+  -C build-dir="$work/build" ".[test,live]"
 python -m pytest -q "$@"

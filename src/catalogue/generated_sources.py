@@ -70,7 +70,7 @@ def table_cpp(catalogue: list[tuple[object, Samples]]) -> str:
     lines = [
         HEADER,
         f"// {count} rows, {samples} samples in the block ({SAMPLE_BYTES * samples} bytes), "
-        f"{count} accessors, a name index of {count} row numbers.",
+        f"{count} accessors, a name index of {count} row numbers and its {count} name keys.",
         '#include "catalogue/catalogue.hpp"',
         "",
         "#include <array>",
@@ -106,10 +106,14 @@ def table_cpp(catalogue: list[tuple[object, Samples]]) -> str:
     lines.append("}};")
     lines += [
         "",
+        f"constexpr std::array<NameKey, {count}> kNameKeys = name_keys_in_order(kRows, kNameIndex);",
+        "static_assert(names_ascend(kRows, kNameIndex), \"the name index is out of order\");",
+        "",
         "}  // namespace",
         "",
         "constinit const std::span<const CatalogueRow> catalogue_rows = kRows;",
         "constinit const std::span<const std::size_t> catalogue_name_index = kNameIndex;",
+        "constinit const std::span<const NameKey> catalogue_name_keys = kNameKeys;",
         "",
         "}  // namespace kinetra",
     ]

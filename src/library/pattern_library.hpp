@@ -11,6 +11,7 @@
 
 namespace kinetra {
 
+// Bounds on what one pack may cost in memory and in checking: 2^20 samples are 24 MiB.
 inline constexpr std::size_t kMaxPackPatterns = 1024;
 inline constexpr std::size_t kMaxPackSamples = std::size_t{1} << 20;
 

@@ -11,6 +11,9 @@
 
 namespace kinetra {
 
+// A pattern's length is its period, which the listings report as a 16-bit number.
+inline constexpr std::size_t kMaxPatternSamples = 65535;
+
 class SampledPattern {
 public:
     // Validates in a fixed order (name, sample count, sample values) and throws
@@ -49,7 +52,5 @@ private:
     std::vector<Offset3> samples_;
     std::uint8_t dimensions_ = 1;
 };
-
-inline constexpr std::size_t kMaxPatternSamples = 65535;
 
 }  // namespace kinetra

@@ -8,16 +8,21 @@
 #include <utility>
 
 #include "core/identifier.hpp"
+#include "core/pip.hpp"
 
 namespace kinetra {
 namespace {
+
+// A pip lasts 1/64 beat; a tempo so slow or so fast that a pip's length underflows to zero
+// cannot place rows in time.
+constexpr double kBeatsPerPip = 1.0 / PIPS_PER_BEAT;
 
 bool valid_tempo(double bpm, double beat_zero_seconds) noexcept {
     if (!std::isfinite(bpm) || !(bpm > 0.0)) {
         return false;
     }
     const double seconds_per_beat = 60.0 / bpm;
-    return std::isfinite(seconds_per_beat) && seconds_per_beat * 0.015625 > 0.0 &&
+    return std::isfinite(seconds_per_beat) && seconds_per_beat * kBeatsPerPip > 0.0 &&
            std::isfinite(beat_zero_seconds);
 }
 

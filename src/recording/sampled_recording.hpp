@@ -9,6 +9,7 @@
 
 namespace kinetra {
 
+// At most 2^23 values (64 MiB of doubles) in a recording, whatever the number of axes.
 inline constexpr std::size_t kMaxRecordingValues = std::size_t{1} << 23;
 
 class SampledRecording {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "library/pattern_library.hpp"
-#include "registry/registry_entry.hpp"
+#include "core/registry_entry.hpp"
 
 namespace kinetra {
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "registry/registry_entry.hpp"
+#include "core/registry_entry.hpp"
 
 namespace kinetra {
 

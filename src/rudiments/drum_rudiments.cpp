@@ -50,12 +50,22 @@ constexpr std::array<Stroke, 10> kFiveStrokeRoll{{
 
 }  // namespace
 
-Offset3 single_stroke_roll(std::int32_t pip) noexcept { return stroke_envelope(pip, 64, kSingleStrokeRoll); }
-Offset3 double_stroke_roll(std::int32_t pip) noexcept { return stroke_envelope(pip, 64, kDoubleStrokeRoll); }
-Offset3 multiple_bounce_roll(std::int32_t pip) noexcept { return stroke_envelope(pip, 64, kMultipleBounceRoll); }
-Offset3 single_paradiddle(std::int32_t pip) noexcept { return stroke_envelope(pip, 128, kSingleParadiddle); }
-Offset3 flam(std::int32_t pip) noexcept { return stroke_envelope(pip, 64, kFlam); }
-Offset3 drag(std::int32_t pip) noexcept { return stroke_envelope(pip, 64, kDrag); }
-Offset3 five_stroke_roll(std::int32_t pip) noexcept { return stroke_envelope(pip, 128, kFiveStrokeRoll); }
+Offset3 single_stroke_roll(std::int32_t pip) noexcept {
+    return stroke_envelope(pip, kSingleStrokeRollPeriodPips, kSingleStrokeRoll);
+}
+Offset3 double_stroke_roll(std::int32_t pip) noexcept {
+    return stroke_envelope(pip, kDoubleStrokeRollPeriodPips, kDoubleStrokeRoll);
+}
+Offset3 multiple_bounce_roll(std::int32_t pip) noexcept {
+    return stroke_envelope(pip, kMultipleBounceRollPeriodPips, kMultipleBounceRoll);
+}
+Offset3 single_paradiddle(std::int32_t pip) noexcept {
+    return stroke_envelope(pip, kSingleParadiddlePeriodPips, kSingleParadiddle);
+}
+Offset3 flam(std::int32_t pip) noexcept { return stroke_envelope(pip, kFlamPeriodPips, kFlam); }
+Offset3 drag(std::int32_t pip) noexcept { return stroke_envelope(pip, kDragPeriodPips, kDrag); }
+Offset3 five_stroke_roll(std::int32_t pip) noexcept {
+    return stroke_envelope(pip, kFiveStrokeRollPeriodPips, kFiveStrokeRoll);
+}
 
 }  // namespace kinetra

@@ -1,13 +1,15 @@
 #include "rudiments/stroke_envelope.hpp"
 
 #include <cmath>
+#include <numbers>
 
 #include "core/pip.hpp"
 
 namespace kinetra {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+// Each stroke lowers y by this share of its swell: a hit is a sideways swing with a dip.
+constexpr double kDipPerSwell = 0.72;
 
 constexpr double clamp_unit(double v) noexcept {
     if (v > 1.0) {
@@ -31,11 +33,11 @@ Offset3 stroke_envelope(std::int32_t pip, std::int32_t period_pips,
         const std::int32_t d = wrap_pip(phase - stroke.onset_pip, period_pips);
         double env = 0.0;
         if (d < stroke.length_pips) {
-            const double v = std::sin(static_cast<double>(d) / static_cast<double>(stroke.length_pips) * kPi);
+            const double v = std::sin(static_cast<double>(d) / static_cast<double>(stroke.length_pips) * std::numbers::pi);
             env = (v * stroke.peak) * v;
         }
         sum_x = sum_x + static_cast<double>(stroke.hand) * env;
-        sum_y = sum_y - env * 0.72;
+        sum_y = sum_y - env * kDipPerSwell;
     }
     return {clamp_unit(sum_x), clamp_unit(sum_y), 0.0};
 }

@@ -15,8 +15,8 @@ struct Stroke {
     std::int32_t length_pips;
 };
 
-// Each stroke is a sine-squared swell towards its hand's side on x and a dip of 0.72 times
-// its strength on y; strokes add in list order and each sum is clamped to [-1, 1].
+// Each stroke is a sine-squared swell towards its hand's side on x and a proportional dip on
+// y; strokes add in list order and each sum is clamped to [-1, 1].
 Offset3 stroke_envelope(std::int32_t pip, std::int32_t period_pips,
                         std::span<const Stroke> strokes) noexcept;
 

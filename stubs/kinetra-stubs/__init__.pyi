@@ -1,9 +1,12 @@
 """Integer-pip rhythmic position functions"""
 
 from collections.abc import Sequence
-from typing import Final, SupportsFloat, SupportsIndex, SupportsInt, TypedDict, type_check_only
+from typing import Final, SupportsFloat, SupportsIndex, TypedDict, type_check_only
 
-_Pip = SupportsInt | SupportsIndex
+# A pip is an integer: an int, a bool or anything with __index__. The module function sample
+# and the rudiments also truncate other numbers that int() converts, which a type checker
+# flags as a mistake.
+_Pip = SupportsIndex
 _Real = SupportsFloat | SupportsIndex
 
 PIPS_PER_BEAT: Final[int]

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <string_view>
 
+#include "catalogue/name_key.hpp"
 #include "core/identifier.hpp"
 #include "core/pip.hpp"
 #include "rudiments/stroke_envelope.hpp"
@@ -66,6 +68,27 @@ int main() {
 
     check(kinetra::is_identifier("a") && !kinetra::is_identifier("") && !kinetra::is_identifier("\xc3\xa9"),
           "identifier rule");
+
+    // Keys order names as their unsigned bytes do, a proper prefix first, for every name that
+    // fits a key whole: NUL and high bytes, prefixes and names of 0 to 31 bytes.
+    using namespace std::string_view_literals;
+    const std::string_view names[] = {
+        ""sv, "a"sv, "a\0"sv, "a\0\0"sv, "a\0b"sv, "a\x01"sv, "a_"sv, "a0"sv, "ab"sv, "b"sv,
+        "\xff"sv, "\xff\xff"sv, "\x80" "a"sv, "euclid_3_10"sv, "euclid_3_7"sv, "meter_2_3"sv,
+        "meter_2_3_2"sv, "beat_jungle_switchback_pendulu"sv, "beat_jungle_switchback_pendulum"sv,
+        "beat_jungle_switchback_pendulun"sv, "beat_jungle_switchback_pendul\xff"sv,
+    };
+    bool ordered = true;
+    for (const std::string_view a : names) {
+        for (const std::string_view b : names) {
+            const kinetra::KeyOrder order = kinetra::compare_keys(kinetra::name_key(a), kinetra::name_key(b));
+            ordered = ordered && order.before == (a < b) && order.tie == (a == b);
+        }
+    }
+    check(ordered, "key order is byte order");
+    check(kinetra::key_is_partial("beat_jungle_switchback_corkscrew") &&
+              kinetra::name_key("beat_jungle_switchback_corkscrew") == kinetra::name_key("beat_jungle_switchback_corkscrex"),
+          "names of 32 bytes that share 31 tie");
 
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;

@@ -1,4 +1,5 @@
-// One row of the default pattern registry: what a pattern is called and how it loops.
+// One row of the default pattern registry: what a pattern is called and how it loops. It lives
+// here because the catalogue's rows embed it and the registry is built from those rows.
 #pragma once
 
 #include <cstdint>
