@@ -262,38 +262,33 @@ function drawBackgrounds(card) {
   card.pathImage = pc; card.timeImage = tc;
 }
 
-// A card's views are canvases drawn once, a small overlay canvas for the trail and the dots,
-// and playheads that move by CSS transform: per frame only the overlays are redrawn, which
+// A card's views are canvases drawn once, under one overlay canvas for what moves (trail, dots,
+// playheads): a frame redraws one small canvas per card and touches no element's style, which
 // keeps two dozen cards within a frame on a software-rendered canvas.
+const GAP = 6, BORDER = 1, TIME_LEFT = PATH_SIZE + 2 * BORDER + GAP + BORDER;
+const OVERLAY_W = TIME_LEFT + TIME_W + BORDER, OVERLAY_H = TIME_H + 2 * BORDER;
+
 async function activate(card) {
   if (card.views) return;
   card.views = {};
   card.data = await source.load(card.entry);
   drawBackgrounds(card);
-  const [overlay, og] = canvas(PATH_SIZE, PATH_SIZE);
+  const [overlay, og] = canvas(OVERLAY_W, OVERLAY_H);
+  overlay.className = "overlay";
   const path = document.createElement("div"), time = document.createElement("div");
   path.className = time.className = "view";
-  path.append(card.pathImage, overlay);
+  path.append(card.pathImage);
   time.append(card.timeImage);
-  card.element.querySelector(".views").append(path, time);
-  card.views = {og, time, heads: []};
-}
-
-function playheads(views) {
-  while (views.heads.length < fan.n) {
-    const head = document.createElement("i");
-    head.className = views.heads.length ? "head fan" : "head";
-    views.time.append(head);
-    views.heads.push(head);
-  }
-  while (views.heads.length > fan.n) views.heads.pop().remove();
-  return views.heads;
+  card.element.querySelector(".views").append(path, time, overlay);
+  card.views = {og};
 }
 
 function drawCard(card, pip) {
   if (!card.views || !card.views.og) return;
-  const {entry, data, views} = card, {og} = views, dims = entry.dims;
-  og.clearRect(0, 0, PATH_SIZE, PATH_SIZE);
+  const {entry, data, views: {og}} = card, dims = entry.dims;
+  og.clearRect(0, 0, OVERLAY_W, OVERLAY_H);
+  og.save();
+  og.translate(BORDER, BORDER);
   // The trail of the main copy over the last half beat, in four runs that fade with age.
   og.lineWidth = 2.2;
   const run = TRAIL_PIPS / 4;
@@ -310,18 +305,17 @@ function drawCard(card, pip) {
     }
     og.stroke();
   }
-  const pips = fan.pips(pip), heads = playheads(views), [first, length] = span(entry);
+  const pips = fan.pips(pip), [first, length] = span(entry);
   for (let i = pips.length - 1; i >= 0; i--) {
-    const p = pips[i], row = rowAt(entry, data, p), head = heads[i];
-    const folded = entry.kind === "recording" ? p : first + mod(p - first, length);
-    const shift = `translateX(${timeX(entry, folded).toFixed(1)}px)`;
-    if (head.style.transform !== shift) head.style.transform = shift;
-    if (head.hidden !== !row) head.hidden = !row;
+    const p = pips[i], row = rowAt(entry, data, p);
     if (!row) continue;
-    const [px, py] = toPath(row, dims);
+    const folded = entry.kind === "recording" ? p : first + mod(p - first, length);
     og.fillStyle = i ? FAN_COLOUR : "#111";
+    og.fillRect(TIME_LEFT - BORDER + timeX(entry, folded) - (i ? 0.5 : 0.75), 0, i ? 1 : 1.5, TIME_H);
+    const [px, py] = toPath(row, dims);
     og.beginPath(); og.arc(px, py, i ? 3 : 4, 0, 2 * Math.PI); og.fill();
   }
+  og.restore();
 }
 
 const observer = new IntersectionObserver(changes => {
