@@ -108,16 +108,17 @@ async function compactSource(element) {
   };
 }
 
-// The row of an entry at a pip: a loop folds the pip by floor modulo, a recording does not.
+// The index of an entry's row at a pip, or -1: a loop folds the pip by floor modulo, a
+// recording does not.
+function indexAt(entry, pip) {
+  if (entry.kind !== "recording") return mod(pip, entry.period);
+  const k = pip - entry.start;
+  return k >= 0 && k < entry.period ? k : -1;
+}
+
 function rowAt(entry, data, pip) {
-  const dims = entry.dims;
-  let k;
-  if (entry.kind === "recording") {
-    k = pip - entry.start;
-    if (k < 0 || k >= entry.period) return null;
-  } else {
-    k = mod(pip, entry.period);
-  }
+  const dims = entry.dims, k = indexAt(entry, pip);
+  if (k < 0) return null;
   const row = Array.from(data.subarray(k * dims, k * dims + dims));
   if (entry.kind !== "recording") while (row.length < 3) row.push(0);
   return row;
@@ -197,9 +198,12 @@ function canvas(w, h) {
   return [c, g];
 }
 
-function toPath(row, dims) {
+function toPath(row, dims) { return pathAt(row, 0, dims); }
+
+// Where the sample starting at data[at] lies on the path view.
+function pathAt(data, at, dims) {
   const inner = PATH_SIZE - 2 * MARGIN;
-  const x = row[0], y = dims > 1 ? row[1] : 0;
+  const x = data[at], y = dims > 1 ? data[at + 1] : 0;
   return [MARGIN + (x + 1) / 2 * inner, MARGIN + (1 - y) / 2 * inner];
 }
 
@@ -297,22 +301,22 @@ function drawCard(card, pip) {
     og.beginPath();
     let drawing = false;
     for (let k = TRAIL_PIPS - r * run; k >= TRAIL_PIPS - (r + 1) * run; k -= 2) {
-      const row = rowAt(entry, data, pip - k);
-      if (!row) { drawing = false; continue; }
-      const [x, y] = toPath(row, dims);
+      const index = indexAt(entry, pip - k);
+      if (index < 0) { drawing = false; continue; }
+      const [x, y] = pathAt(data, index * dims, dims);
       if (drawing) og.lineTo(x, y); else og.moveTo(x, y);
       drawing = true;
     }
     og.stroke();
   }
-  const pips = fan.pips(pip), [first, length] = span(entry);
-  for (let i = pips.length - 1; i >= 0; i--) {
-    const p = pips[i], row = rowAt(entry, data, p);
-    if (!row) continue;
+  const [first, length] = span(entry);
+  for (let i = fan.n - 1; i >= 0; i--) {
+    const p = pip + i * fan.spread, index = indexAt(entry, p);
+    if (index < 0) continue;
     const folded = entry.kind === "recording" ? p : first + mod(p - first, length);
     og.fillStyle = i ? FAN_COLOUR : "#111";
     og.fillRect(TIME_LEFT - BORDER + timeX(entry, folded) - (i ? 0.5 : 0.75), 0, i ? 1 : 1.5, TIME_H);
-    const [px, py] = toPath(row, dims);
+    const [px, py] = pathAt(data, index * dims, dims);
     og.beginPath(); og.arc(px, py, i ? 3 : 4, 0, 2 * Math.PI); og.fill();
   }
   og.restore();
