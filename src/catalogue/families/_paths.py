@@ -1,23 +1,15 @@
 """Path building shared by the authored path families.
 
-Points are 3-tuples throughout; 2-D rows simply keep z at zero until `finish`.
+Points are 3-tuples throughout; 2-D rows simply keep z at zero until `kit.finish`.
 """
 
 from __future__ import annotations
 
 import math
 
-from ._common import PI, cos_bump, fold, plain_sum, quintic, scale_to_peak
+from .kit import PI, bump, fold, plain_sum, quintic
 
 Point = tuple[float, float, float]
-
-
-def finish(samples: list[Point], dimensions: int, peak: float = 0.82) -> list[Point]:
-    """Scale to the family peak and pin the axes the row does not use to +0.0."""
-    scaled = scale_to_peak(samples, peak)
-    if dimensions == 3:
-        return scaled
-    return [(x, y if dimensions > 1 else 0.0, 0.0) for x, y, _ in scaled]
 
 
 def add(a: Point, b: Point, s: float = 1.0) -> Point:
@@ -61,38 +53,6 @@ def eased_keys(keys: list[tuple[float, Point]], period: int,
         if seg in bows:
             p = add(p, bows[seg], math.sin(PI * q))
         out.append(p)
-    return out
-
-
-def hermite_loop(points: list[Point], durations: list[float], period: int) -> list[Point]:
-    """Periodic cubic through `points`, segment i lasting durations[i] pips.
-
-    Tangents are central differences over the neighbouring knot times, so speed stays
-    continuous across knots even where the segment times differ.
-    """
-    n = len(points)
-    times = [0.0]
-    for d in durations:
-        times.append(times[-1] + d)
-    if abs(times[-1] - period) > 1e-9:
-        raise ValueError(f"segment times add up to {times[-1]}, not {period}")
-    tangents = []
-    for i in range(n):
-        dt = durations[i - 1] + durations[i]
-        tangents.append(tuple((points[(i + 1) % n][a] - points[i - 1][a]) / dt for a in range(3)))
-    out: list[Point] = []
-    seg = 0
-    for k in range(period):
-        while k >= times[seg + 1]:
-            seg += 1
-        h = durations[seg]
-        u = (k - times[seg]) / h
-        u2, u3 = u * u, u * u * u
-        h00, h10, h01, h11 = 2 * u3 - 3 * u2 + 1, u3 - 2 * u2 + u, -2 * u3 + 3 * u2, u3 - u2
-        p0, p1 = points[seg], points[(seg + 1) % n]
-        m0, m1 = tangents[seg], tangents[(seg + 1) % n]
-        out.append(tuple(h00 * p0[a] + h10 * h * m0[a] + h01 * p1[a] + h11 * h * m1[a]
-                         for a in range(3)))
     return out
 
 
@@ -181,7 +141,7 @@ class CornerTour:
         def pace(t: float) -> float:
             still = 1.0
             for ti, di in zip(times, dwell):
-                still *= 1 - cos_bump(fold(t - ti, period), di)
+                still *= 1 - bump(fold(t - ti, period), di)
             return self.SLOW + (1 - self.SLOW) * still
 
         # Within each stretch between two vertices, progress along the path follows the

@@ -6,10 +6,7 @@ import math
 from fractions import Fraction
 from typing import NamedTuple
 
-from ._common import PI, TAU, cos_bump, quintic, scale_to_peak
-
-PIPS_PER_BEAT = 64
-
+from .kit import PI, PIPS_PER_BEAT, TAU, bump, eased_lane
 
 class Event(NamedTuple):
     """A raised-cosine bump of `vec` centred on `pip`; with a cycle, an oscillation packet.
@@ -40,7 +37,7 @@ def render(period: int, events: list[Event]) -> list[list[float]]:
     for e in events:
         for k in range(math.ceil(e.pip - e.half), math.floor(e.pip + e.half) + 1):
             d = k - e.pip
-            w = cos_bump(d, e.half)
+            w = bump(d, e.half)
             if w == 0.0:
                 continue
             odd = w * math.sin(PI * d / e.half)
@@ -84,32 +81,7 @@ def fit_halves(period: int, at: list[float], cap: float, share: float = 0.49) ->
 
 
 def keyframes(period: int, keys: list[tuple[float, float]], bow: float = 1.0) -> list[float]:
-    """Quintic eases between (pip, value) keys from pip 0 to `period`; equal keys make a hold.
-
-    A `bow` other than 1 makes moves alternately late and early, so that a lane eased with
-    it beside an unbowed lane bends the path between key poses instead of drawing a line.
-    """
-    if keys[0][0] != 0 or keys[-1][0] != period or keys[0][1] != keys[-1][1]:
-        raise ValueError("keys must run from pip 0 to the period and close on the first value")
-    out = []
-    j = 0
-    for k in range(period):
-        while keys[j + 1][0] <= k:
-            j += 1
-        (ka, va), (kb, vb) = keys[j], keys[j + 1]
-        u = (k - ka) / (kb - ka)
-        if bow != 1.0:
-            u = u ** bow if j % 2 == 0 else 1.0 - (1.0 - u) ** bow
-        out.append(va + (vb - va) * quintic(u))
-    return out
-
-
-def finish(samples, dimensions: int, peak: float) -> list[tuple[float, float, float]]:
-    """Scale to the family's peak and leave the unused axes at exactly +0.0."""
-    scaled = scale_to_peak([tuple(s) for s in samples], peak)
-    return [tuple(v if a < dimensions else 0.0 for a, v in enumerate(s)) for s in scaled]
-
-
-def name_numbers(name: str) -> list[int]:
-    return [int(p) for p in name.split("_") if p.isdigit()]
-
+    """An eased lane (kit.eased_lane) that must close on its first value."""
+    if keys[0][1] != keys[-1][1]:
+        raise ValueError("keys must close on the first value")
+    return eased_lane(keys, period, bow)

@@ -6,7 +6,7 @@ import math
 
 from catalogue_data import DataError
 
-from ._common import PI, TAU, plain_sum, quintic, scale_to_peak
+from .kit import TAU, bump, plain_sum, quintic, scale_to_peak
 from ._kinematics import centred, circle_meet, link_point
 
 
@@ -94,8 +94,7 @@ def _escapement(t, p, pip, period):
     # After the drop the pallet catches the tooth and pushes the wheel back a little.
     width = p["recoil_pips"]
     d = into - p["drop"] - width
-    if abs(d) < width:
-        turned -= p["recoil"] * (0.5 + 0.5 * cos(PI * d / width))
+    turned -= p["recoil"] * bump(d, width)
     angle = TAU * turned / teeth
     return sin(angle), cos(angle), 0.0
 

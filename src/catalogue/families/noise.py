@@ -5,7 +5,7 @@ from __future__ import annotations
 import hashlib
 import math
 
-from ._common import TAU, plain_sum, scale_to_peak
+from .kit import PEAK, TAU, finish, plain_sum, spline_loop
 
 
 def hashed(name: str, index: int) -> list[float]:
@@ -51,13 +51,6 @@ SPREAD = {"orbit": _orbit, "ripple": _ripple}
 WALK = {"drift": _drift_step, "depth": _depth_step}
 
 
-def catmull_rom(p0, p1, p2, p3, t):
-    t2 = t * t
-    t3 = t2 * t
-    return tuple(0.5 * (2 * b + (c - a) * t + (2 * a - 5 * b + 4 * c - d) * t2
-                        + (3 * b - a - 3 * c + d) * t3) for a, b, c, d in zip(p0, p1, p2, p3))
-
-
 def noise(row, data):
     _, word, count = row.name.split("_")
     params = data[word]
@@ -68,9 +61,5 @@ def noise(row, data):
             points = [(x, y, 0.0) for x, y, _ in points]
     else:
         points = [SPREAD[word](hashed(row.name, i), i, n, params) for i in range(n)]
-    samples = []
-    for k in range(row.period_pips):
-        i, rest = divmod(k * n, row.period_pips)
-        samples.append(catmull_rom(points[i - 1], points[i], points[(i + 1) % n],
-                                   points[(i + 2) % n], rest / row.period_pips))
-    return scale_to_peak(samples)
+    samples = spline_loop(points, [row.period_pips / n] * n, row.period_pips)
+    return finish(samples, row.dimensions, PEAK)

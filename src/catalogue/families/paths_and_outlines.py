@@ -5,10 +5,9 @@ from __future__ import annotations
 
 import math
 
-from ._common import PI, TAU, cos_bump, plain_sum, scale_to_peak
-from ._paths import CornerTour, check_name_numbers, finish, hermite_loop, point, uniform_loop
-from ._rules import name_numbers
-from ._section import finish as finish_row
+from ._paths import CornerTour, check_name_numbers, point, uniform_loop
+from .kit import (PEAK, PI, PIPS_PER_BEAT, TAU, bump, finish, name_numbers, plain_sum,
+                  scale_to_peak, spline_loop)
 
 
 def lissajous(row, data):
@@ -26,7 +25,7 @@ def rose(row, data):
             theta, m = PI * k / p, n
         else:
             theta, m = TAU * k / p, n // 2
-        r = 0.82 * cos(m * theta)
+        r = PEAK * cos(m * theta)
         out.append((r * cos(theta), r * sin(theta), 0.0))
     return out
 
@@ -111,11 +110,10 @@ def silhouette(row, data):
     # The scale is taken over twice as many angles as samples, so a peak between two samples
     # still counts; sample k is the fine angle 2k (tau * 2k / 2P is tau * k / P exactly).
     points = [_silhouette_point(TAU * j / fine, *shape) for j in range(fine)]
-    s = 0.82 / max(abs(v) for point in points for v in point)
+    s = PEAK / max(abs(v) for point in points for v in point)
     return [tuple(s * v for v in point) for point in points[::2]]
 
 
-PATH_PEAK = 0.82
 
 
 def bowed_diamond(row, data):
@@ -127,7 +125,7 @@ def bowed_diamond(row, data):
     for k in range(n):
         theta = TAU * k / n
         out.append((ax * math.cos(theta) ** power, ay * math.sin(theta) ** power, 0.0))
-    return finish_row(row, out, PATH_PEAK)
+    return finish(out, row.dimensions, PEAK)
 
 
 def orbit_dwell(row, data):
@@ -139,7 +137,7 @@ def orbit_dwell(row, data):
         u = k / n
         phase = TAU * u - math.sin(TAU * u)
         out.append((ax * math.cos(phase), ay * math.sin(phase), 0.0))
-    return finish_row(row, out, PATH_PEAK)
+    return finish(out, row.dimensions, PEAK)
 
 
 def torus_path(row, data):
@@ -151,7 +149,7 @@ def torus_path(row, data):
         rho = p["ring"] + p["tube"] * math.cos(p["through"] * theta)
         out.append((rho * math.cos(p["around"] * theta), rho * math.sin(p["around"] * theta),
                     p["depth"] * p["tube"] * math.sin(p["through"] * theta)))
-    return finish_row(row, out, PATH_PEAK)
+    return finish(out, row.dimensions, PEAK)
 
 
 def woven_3d(row, data):
@@ -161,7 +159,7 @@ def woven_3d(row, data):
     for k in range(n):
         theta = TAU * k / n
         out.append(tuple(a * math.sin(c * theta + ph) for c, a, ph in p["lanes"]))
-    return finish_row(row, out, PATH_PEAK)
+    return finish(out, row.dimensions, PEAK)
 
 
 sin, cos = math.sin, math.cos
@@ -185,7 +183,7 @@ def tour(row, data):
     dwell = [share * (p["long_dwell"] if i % 2 == 0 else p["short_dwell"]) for i in range(count)]
     travel = [(row.period_pips - plain_sum(dwell)) / count] * count
     path = CornerTour(vertices, p["rounding"])
-    return finish(path.sample(dwell, travel, row.period_pips), row.dimensions)
+    return finish(path.sample(dwell, travel, row.period_pips), row.dimensions, PEAK)
 
 
 def _signed_power(v: float, e: float) -> float:
@@ -202,7 +200,7 @@ def contour(row, data):
         x = p["width"] * _signed_power(cos(t), p["power"])
         y = p["height"] * _signed_power(sin(t), p["power"])
         # Ripples only along one stretch of the edge, faded in and out.
-        window = cos_bump(((t - p["ripple_at"]) + math.pi) % TAU - math.pi, p["ripple_span"])
+        window = bump(((t - p["ripple_at"]) + math.pi) % TAU - math.pi, p["ripple_span"])
         r = 1 + p["ripple"] * window * sin(p["ripple_count"] * t)
         x, y = x * r, y * r
         # The bow bends the oval like a drawn bow: one side pushed up, more at its middle.
@@ -211,7 +209,7 @@ def contour(row, data):
         xr, yr = x * cos(a) - y * sin(a), x * sin(a) + y * cos(a)
         z = p.get("depth", 0.0) * sin(p.get("depth_cycles", 0) * t + p.get("depth_phase", 0.0))
         dense.append((xr, yr, z))
-    return finish(uniform_loop(dense, row.period_pips), row.dimensions)
+    return finish(uniform_loop(dense, row.period_pips), row.dimensions, PEAK)
 
 
 def spline(row, data):
@@ -220,5 +218,5 @@ def spline(row, data):
     beats = p["beats"]
     if len(beats) != len(points):
         raise ValueError(f"{len(points)} control points but {len(beats)} segment times")
-    durations = [b * 64 for b in beats]
-    return finish(hermite_loop(points, durations, row.period_pips), row.dimensions)
+    durations = [b * PIPS_PER_BEAT for b in beats]
+    return finish(spline_loop(points, durations, row.period_pips), row.dimensions, PEAK)

@@ -8,13 +8,11 @@ from fractions import Fraction
 
 from catalogue_data import DataError
 
-from ._common import PI, plain_sum, quintic, scale_to_peak
-from ._paths import eased_keys, finish as finish_path, point
-from ._rhythm import (Event, beat, drift, finish, fit_halves, keyframes, name_numbers, pips,
-                      render, require_apart)
+from ._paths import eased_keys, point
+from ._rhythm import Event, beat, drift, fit_halves, keyframes, pips, render, require_apart
+from .kit import PEAK, PI, PIPS_PER_BEAT, finish, name_numbers, plain_sum, quintic, scale_to_peak
 
 
-BEAT = 64
 
 
 def dwell_keys(params) -> list[tuple[float, tuple]]:
@@ -131,7 +129,7 @@ def _alter(motif, how: str):
     if how == "drop":
         return motif[:-2] + motif[-1:]
     if how == "displace":
-        return motif[:-1] + [(motif[-1][0] + BEAT / 4, motif[-1][1])]
+        return motif[:-1] + [(motif[-1][0] + PIPS_PER_BEAT / 4, motif[-1][1])]
     if how == "swell":
         return [(t, lvl) for (t, _), (_, lvl) in zip(motif, reversed(motif))]
     raise ValueError(f"unknown alteration {how}")
@@ -156,7 +154,7 @@ def echo(row, data):
         for i, t in enumerate(onsets):
             level = params["decay"] ** i
             flip = -1.0 if kind == "crossed" and i % 2 else 1.0
-            at.append(float((start + t) * BEAT))
+            at.append(float((start + t) * PIPS_PER_BEAT))
             vecs.append((flip * direction[0] * level, direction[1] * level, direction[2] * level))
     halves = fit_halves(row.period_pips, at, 14.0)
     events = [Event(p, h, v, curl=(0.0, 0.0, 0.1 * v[0]) if v[2] == 0 else (0.1 * v[2], 0.0, 0.0))
@@ -249,7 +247,6 @@ def _along(direction, amount, dip):
     return (direction[0] * amount, direction[1] * amount + dip, direction[2] * amount)
 
 
-PIPS_PER_BEAT = 64
 
 
 def gesture(row, data):
@@ -261,7 +258,7 @@ def gesture(row, data):
     bows = {int(b[0]): point(b[1:]) for b in p.get("bows", [])}
     if any(not 0 <= s < len(keys) for s in bows):
         raise ValueError("a bow names a segment the gesture does not have")
-    return finish_path(eased_keys(keys, row.period_pips, bows), row.dimensions)
+    return finish(eased_keys(keys, row.period_pips, bows), row.dimensions, PEAK)
 
 
 def durations(row, kind, count):

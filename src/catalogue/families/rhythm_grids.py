@@ -3,17 +3,40 @@ rhythm_ and groove_ rows."""
 
 from __future__ import annotations
 
+import math
 from fractions import Fraction
 
 from catalogue_data import DataError
 
-from ._common import plain_sum
-from ._rhythm import Event, drift, finish, name_numbers, render, require_apart
-from ._rules import add_bumps, name_numbers as rule_numbers
-from ._section import Lanes, finish as finish_row
+from ._rhythm import Event, drift, render, require_apart
+from .kit import PIPS_PER_BEAT, Lanes, bump, finish, name_numbers, plain_sum
 
 
 STEP = 32  # pips per eighth note
+
+
+def add_bumps(sums: list[list[float]], period: int, events) -> None:
+    """Add raised-cosine bumps into per-axis accumulators, in event order.
+
+    Each event is (pip, half_width, vector). The distance from an event is folded into
+    [-P/2, P/2) by whole loops, which is exact, so a bump that crosses the end of the loop
+    continues at its start. Only the pips a bump touches are visited; an untouched pip would
+    only receive zeros, which leave a sum started at +0.0 unchanged.
+    """
+    half = period / 2
+    for at, width, vector in events:
+        for pip in range(math.floor(at - width), math.ceil(at + width) + 1):
+            k = pip % period
+            d = k - at
+            if d >= half:
+                d -= period
+            elif d < -half:
+                d += period
+            if not -width < d < width:
+                continue
+            shape = bump(d, width)
+            for axis, component in enumerate(vector):
+                sums[axis][k] += component * shape
 
 
 def _sum_events(period: int, events) -> list[list[float]]:
@@ -23,7 +46,7 @@ def _sum_events(period: int, events) -> list[list[float]]:
 
 
 def euclid(row, data):
-    onsets, steps = rule_numbers(row.name)
+    onsets, steps = name_numbers(row.name)
     p = row.period_pips
     events = []
     for i in range(onsets):
@@ -36,7 +59,7 @@ def euclid(row, data):
 
 
 def meter(row, data):
-    groups = rule_numbers(row.name)
+    groups = name_numbers(row.name)
     p = row.period_pips
     starts = {}
     at = 0
@@ -62,20 +85,21 @@ def swing(row, data):
     ghosts = set(score.get("ghost_beats", ()))
     p = row.period_pips
     events = []
-    for j in range(p // 64):
+    for j in range(p // PIPS_PER_BEAT):
         side = 1 if j % 2 == 0 else -1
+        at, off = PIPS_PER_BEAT * j, PIPS_PER_BEAT * a / b
         if j not in rests:
             g = beat["accent"] if j in beat["accent_beats"] else beat["plain"]
-            events.append((64 * j, beat["half_width"],
+            events.append((at, beat["half_width"],
                            (side * beat["lateral"] * g, beat["drop"] * g, 0.0)))
         if j in score["offbeat_beats"]:
             if "vector" in offbeat:
                 vector = offbeat["vector"]
             else:
                 vector = (side * offbeat["lateral"], offbeat["drop"], 0.0)
-            events.append((64 * j + 64 * a / b, offbeat["half_width"], vector))
+            events.append((at + off, offbeat["half_width"], vector))
         if j in ghosts:
-            events.append((64 * j + 64 * a / b / 2, ghost["half_width"], ghost["vector"]))
+            events.append((at + off / 2, ghost["half_width"], ghost["vector"]))
     x, y, z = _sum_events(p, events)
     if row.dimensions < 3:
         z = [0.0] * p
@@ -90,7 +114,7 @@ RIGHT = (0.62, -0.26, 0.22)
 
 def poly(row, data):
     # The lanes meet only on the shared downbeat, which carries the full vector.
-    lefts, rights = rule_numbers(row.name)
+    lefts, rights = name_numbers(row.name)
     p = row.period_pips
     events = []
     for count, vector in ((lefts, LEFT), (rights, RIGHT)):
@@ -100,7 +124,6 @@ def poly(row, data):
     return list(zip(*_sum_events(p, events)))
 
 
-BEAT = 64
 
 
 def ladder(row, data):
@@ -182,7 +205,7 @@ def triplet(row, data):
     mask = params["mask"]
     if len(mask) != 12 or set(mask) != {"x", "."}:
         raise ValueError("a triplet mask has twelve slots of x and .")
-    slot = BEAT / 3
+    slot = PIPS_PER_BEAT / 3
     half_phrase = 12
     answer = row.name.endswith("_answer")
     second = mask if answer else mask[-params["rotate"]:] + mask[:-params["rotate"]]
@@ -202,18 +225,17 @@ def triplet(row, data):
                 events.append(Event(at, 9.0, vec, curl=(0.0, 0.12 * side, 0.0)))
                 played += 1
             elif half == 1 and answer:
-                off = float(Fraction(params["offset"]) * BEAT)
+                off = float(Fraction(params["offset"]) * PIPS_PER_BEAT)
                 events.append(Event(at + off, 7.5, (0.0, 0.18, 0.55)))
     if not answer:
         # A light depth breath through the first half keeps z alive before the rotation.
-        events.append(Event(2 * BEAT, 2 * BEAT, (0.0, 0.0, params["breath"])))
+        events.append(Event(2 * PIPS_PER_BEAT, 2 * PIPS_PER_BEAT, (0.0, 0.0, params["breath"])))
     require_apart(row.period_pips, events, 0, row.name)
     out = render(row.period_pips, events)
     drift(out, [(1, 2, 0.1, 0.3)])
     return finish(out, row.dimensions, 0.8)
 
 
-PIPS_PER_BEAT = 64
 
 
 AXES = {"x": 0, "y": 1, "z": 2}
@@ -240,7 +262,7 @@ def rhythm_euclid(row, data):
             side = 1.0 if count % 2 == 0 else -1.0
             lanes.bump(step * step_pips, (side * x, y, 0.0), p["half_width"])
             count += 1
-    return finish_row(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)
 
 
 def cross_rhythm(row, data):
@@ -259,7 +281,7 @@ def cross_rhythm(row, data):
             vector[axis] = amp
             # Hit i falls at exactly i/hits of the loop, a fraction of a pip when it must be.
             lanes.bump(row.period_pips * i / hits, vector, lane["half_width"])
-    return finish_row(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)
 
 
 def scored_events(row, data):
@@ -267,7 +289,7 @@ def scored_events(row, data):
     lanes = Lanes(row.period_pips)
     for at, rise, fall, x, y in data[row.name]["events"]:
         lanes.bump(_at_beats(at), (x, y, 0.0), rise, fall)
-    return finish_row(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)
 
 
 def eighth_groups(row, data):
@@ -288,7 +310,7 @@ def eighth_groups(row, data):
                 lanes.bump((step + s) * eighth, (side * sx, sy, 0.0), p["sub_width"])
             step += length
             group += 1
-    return finish_row(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)
 
 
 def groove(row, data):
@@ -301,4 +323,4 @@ def groove(row, data):
         at = sixteenth * SIXTEENTH + (offset if p["played"] else 0)
         x, y = inst["vector"]
         lanes.bump(at, (x * velocity, y * velocity, 0.0), inst["rise"], inst["fall"])
-    return finish_row(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)

@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import math
 
-from ._common import TAU
-from ._paths import check_name_numbers, finish
+from ._paths import check_name_numbers
+from .kit import PEAK, TAU, finish
 
 
 sin, cos = math.sin, math.cos
@@ -36,7 +36,7 @@ def ribbon(row, data):
         y = (p["spine_y"] + across) * sin(theta) + p["bend"] * cos(2 * theta)
         z = p["depth"] * (width / p["width"]) * cos(b * t + p["depth_lag"])
         out.append(_tilted(x, y, z, p["tilt"]))
-    return finish(out, row.dimensions)
+    return finish(out, row.dimensions, PEAK)
 
 
 def surface(row, data):
@@ -53,7 +53,7 @@ def surface(row, data):
         y = radius * sin(lat)
         z = p["flatten"] * radius * cos(lat) * sin(lon)
         out.append((x, y, z))
-    return finish(out, row.dimensions)
+    return finish(out, row.dimensions, PEAK)
 
 
 def braid(row, data):
@@ -71,4 +71,4 @@ def braid(row, data):
         y = oy + (p["centre"][1] + out_r) * s
         z = p["section"][1] * sin(roll) + p["ripple"] * sin(p["ripple_cycles"] * t + p["ripple_phase"])
         out.append(_tilted(x, y, z, p["tilt"]))
-    return finish(out, row.dimensions)
+    return finish(out, row.dimensions, PEAK)

@@ -2,19 +2,12 @@
 
 from __future__ import annotations
 
-import math
-
 from catalogue_data import DataError
 
-from ._common import PI
-from ._section import Lanes, finish as finish_row
+from .kit import Lanes, add_stroke, finish
 
 
 STUDY_HANDS = {"R": 1, "L": -1}
-
-
-# A stroke of height p dips to -0.72 * p, as the drum rudiments do.
-DIP = 0.72
 
 
 def strokes(row, params, legato):
@@ -41,13 +34,8 @@ def stick(row, data):
     xs = [0.0] * row.period_pips
     ys = [0.0] * row.period_pips
     for onset, hand, height, length in strokes(row, params, data["legato"]):
-        for d in range(length):
-            v = math.sin(d / length * PI)
-            env = (v * height) * v
-            k = (onset + d) % row.period_pips
-            xs[k] += hand * env
-            ys[k] -= env * DIP
-    return [(x, y, 0.0) for x, y in zip(xs, ys)]
+        add_stroke(xs, ys, onset, hand, height, length)
+    return finish([(x, y, 0.0) for x, y in zip(xs, ys)], row.dimensions)
 
 
 HANDS = {"R": 1.0, "L": -1.0}
@@ -77,7 +65,7 @@ def sticking(row, data):
         else:
             peak = STROKE_PEAK
         lanes.stroke(i * spacing, hand, peak, spacing)
-    return finish_row(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)
 
 
 def flam_accent(row, data):
@@ -94,4 +82,4 @@ def flam_accent(row, data):
         lanes.stroke(at, hand, p["accent_peak"], p["accent_length"])
         lanes.stroke(at + spacing, -hand, p["tap_peak"], spacing)
         lanes.stroke(at + 2 * spacing, hand, p["tap_peak"], spacing)
-    return finish_row(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)

@@ -5,8 +5,8 @@ from __future__ import annotations
 
 import math
 
-from ._common import PI, cos_bump, plain_sum, quintic
-from ._paths import CornerTour, check_name_numbers, finish
+from ._paths import CornerTour, check_name_numbers
+from .kit import PEAK, PI, bump, finish, plain_sum, quintic
 
 
 sin, cos = math.sin, math.cos
@@ -50,7 +50,7 @@ def scan(row, data):
     weighted = [length * pace[i] for i, length in enumerate(lengths)]
     travel = [budget * w / plain_sum(weighted) for w in weighted]
     path = CornerTour(vertices, p["rounding"], bows)
-    return finish(path.sample(dwell, travel, row.period_pips), row.dimensions)
+    return finish(path.sample(dwell, travel, row.period_pips), row.dimensions, PEAK)
 
 
 def _eased_profile(keys, u: float) -> float:
@@ -68,7 +68,7 @@ def _scoop(u, p):
 
 def _hook(u, p):
     # Straight out, then the tip curls sideways and pulls in before the way home.
-    curl = cos_bump(u - 0.6, 0.28)
+    curl = bump(u - 0.6, 0.28)
     return sin(PI * u) ** 2 - 0.3 * curl, p["width"] * curl, 0.0
 
 
@@ -111,4 +111,4 @@ def reach(row, data):
         out.append((e * (radial * dx - side * lateral * dy),
                     e * (radial * dy + side * lateral * dx),
                     side * e * depth))
-    return finish(out, row.dimensions)
+    return finish(out, row.dimensions, PEAK)

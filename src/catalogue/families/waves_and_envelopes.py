@@ -8,8 +8,8 @@ import math
 
 from catalogue_data import DataError
 
-from ._common import PI, TAU, plain_sum, quintic, scale_to_peak, smoothstep
-from ._section import Lanes, finish, periodic_spline
+from .kit import (PI, PIPS_PER_BEAT, TAU, Lanes, bump, eased_lane, finish, plain_sum, scale_to_peak,
+                  smoothstep, spline_loop)
 
 
 sin, cos, tanh = math.sin, math.cos, math.tanh
@@ -94,12 +94,7 @@ def _eased_axis(name: str, axis: str, keys: list, period: int) -> list[float]:
         raise DataError(f"{name}.{axis}: keys must ascend from pip 0 to pip {period}")
     if keys[0][1] != keys[-1][1]:
         raise DataError(f"{name}.{axis}: the loop must end on its first value")
-    out = []
-    for (ka, va), (kb, vb) in zip(keys, keys[1:]):
-        va, vb = float(va), float(vb)
-        for k in range(ka, kb):
-            out.append(va + (vb - va) * quintic((k - ka) / (kb - ka)))
-    return out
+    return eased_lane([(pip, float(v)) for pip, v in keys], period)
 
 
 def eased_keys(row, data):
@@ -112,7 +107,6 @@ def eased_keys(row, data):
     return list(zip(*lanes))
 
 
-PIPS_PER_BEAT = 64
 
 
 def lfo_ratchet(row, data):
@@ -133,7 +127,7 @@ def lfo_ratchet(row, data):
     start, end = (b * beat for b in p["release"])
     keys += [(start, levels[-1]), (end, 0.0), (row.period_pips, levels[0])]
     lanes.ease(1, keys)
-    return finish(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)
 
 
 def _skewed_triangle(phase: float, rise: float) -> float:
@@ -160,7 +154,7 @@ def lfo_morph(row, data):
             return (1 - blend) * math.sin(TAU * ph) + blend * _skewed_triangle(ph, p["rise"])
 
         out.append((p["x_amplitude"] * shape(phase), p["y_amplitude"] * shape(phase + 0.25), 0.0))
-    return finish(row, out)
+    return finish(out, row.dimensions)
 
 
 def lfo_flower(row, data):
@@ -172,7 +166,7 @@ def lfo_flower(row, data):
         x = plain_sum(r * math.cos(turns * theta + ph) for turns, r, ph in p["rotations"])
         y = plain_sum(r * math.sin(turns * theta + ph) for turns, r, ph in p["rotations"])
         out.append((x, y, 0.0))
-    return finish(row, out, p["peak"])
+    return finish(out, row.dimensions, p["peak"])
 
 
 def lfo_sweep_ratchet(row, data):
@@ -182,7 +176,7 @@ def lfo_sweep_ratchet(row, data):
     lanes.ease(0, [(b * beat, v) for b, v in p["sweep"]])
     for at, depth in p["ratchets"]:
         lanes.bump(at * beat, (0.0, depth, 0.0), p["rise"], p["fall"])
-    return finish(row, lanes.samples())
+    return finish(lanes.samples(), row.dimensions)
 
 
 def lfo_triplet_wobble(row, data):
@@ -196,7 +190,7 @@ def lfo_triplet_wobble(row, data):
         w = TAU * rate * k
         out.append((width * math.sin(w),
                      p["depth"] * width * math.cos(w) - p["sink"] * breath, 0.0))
-    return finish(row, out)
+    return finish(out, row.dimensions)
 
 
 def lfo_breathing_orbit(row, data):
@@ -208,7 +202,7 @@ def lfo_breathing_orbit(row, data):
         theta = TAU * k / n
         r = 1 + p["breath_depth"] * math.cos(p["breaths"] * theta + p["breath_phase"])
         out.append((ax * r * math.cos(theta), ay * r * math.sin(theta), 0.0))
-    return finish(row, out, p["peak"])
+    return finish(out, row.dimensions, p["peak"])
 
 
 def _seeded_point(name: str, lane: str, index: int) -> float:
@@ -221,9 +215,10 @@ def seeded_drift(row, data):
     lanes = []
     for lane in "xy":
         points = [_seeded_point(row.name, lane, i) for i in range(p["points"][lane])]
-        lanes.append(periodic_spline(points, row.period_pips))
+        equal = [row.period_pips / len(points)] * len(points)
+        lanes.append([v for v, in spline_loop([(v,) for v in points], equal, row.period_pips)])
     samples = [(x, y, 0.0) for x, y in zip(*lanes)]
-    return finish(row, scale_to_peak(samples, p["peak"]))
+    return finish(scale_to_peak(samples, p["peak"]), row.dimensions)
 
 
 def lfo_pendulum_dwell(row, data):
@@ -235,7 +230,7 @@ def lfo_pendulum_dwell(row, data):
     for k in range(n):
         s = math.tanh(g * math.sin(TAU * p["swings"] * k / n)) / math.tanh(g)
         out.append((p["amplitude"] * s, centre + (side - centre) * s * s, 0.0))
-    return finish(row, out)
+    return finish(out, row.dimensions)
 
 
 BACK = 1.70158
@@ -279,7 +274,7 @@ def ease(row, data):
         else:
             v = 1 - curve((k - half) / (n - half))
         out.append((low + (high - low) * v, 0.0, 0.0))
-    return finish(row, out)
+    return finish(out, row.dimensions)
 
 
 def ease_elastic(row, data):
@@ -293,7 +288,7 @@ def ease_elastic(row, data):
         taper = 1.0 if tail >= 1 else 0.5 - 0.5 * math.cos(PI * tail)
         swing = math.sin(TAU * p["cycles"] * u + PI / 2)
         out.append((attack * taper * math.exp(-p["decay"] * u) * swing, 0.0, 0.0))
-    return finish(row, out, p["peak"])
+    return finish(out, row.dimensions, p["peak"])
 
 
 def _skew_cycle(n: int, rise: float, round_pips: int) -> list[float]:
@@ -302,7 +297,7 @@ def _skew_cycle(n: int, rise: float, round_pips: int) -> list[float]:
         u = k / n
         raw.append(-1 + 2 * u / rise if u < rise else 1 - 2 * (u - rise) / (1 - rise))
     # A raised-cosine average over the loop rounds both corners without moving the seam.
-    weights = [0.5 + 0.5 * math.cos(PI * d / round_pips) for d in range(-round_pips + 1, round_pips)]
+    weights = [bump(d, round_pips) for d in range(-round_pips + 1, round_pips)]
     total = plain_sum(weights)
     return [plain_sum(w * raw[(k + d) % n] for w, d in zip(weights, range(-round_pips + 1, round_pips)))
             / total for k in range(n)]
@@ -320,4 +315,4 @@ def akwf(row, data):
             lane = [math.tanh(p["saturation"] * v) for v in lane]
     else:
         raise DataError(f"{row.name}: unknown waveform kind {p['kind']!r}")
-    return finish(row, [(v, 0.0, 0.0) for v in lane], p["peak"])
+    return finish([(v, 0.0, 0.0) for v in lane], row.dimensions, p["peak"])

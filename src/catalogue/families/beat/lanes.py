@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import math
 
-from .._common import PI, TAU, plain_sum, quintic
+from ..kit import TAU, add_bump, closed_keys, eased_lane, plain_sum
 
 # Largest change a keyed segment may make per pip, under the catalogue's 0.15 step bar.
 KEY_SLOPE = 0.14
@@ -18,26 +18,6 @@ QUINTIC_PEAK = 1.875
 
 def zeros(period: int) -> list[float]:
     return [0.0] * period
-
-
-def add_bump(lane: list[float], pip: float, amp: float, attack: float, release: float) -> None:
-    """Add an eased bump peaking at `pip`: a rise over `attack` pips, a fall over `release`.
-
-    Both halves are raised cosines, so the bump has zero slope at its peak and at both feet.
-    Only the pips it touches are computed.
-    """
-    period = len(lane)
-    first = math.floor(pip - attack) + 1
-    last = math.ceil(pip + release) - 1
-    for k in range(first, last + 1):
-        d = k - pip
-        if d < 0:
-            w = 0.5 + 0.5 * math.cos(PI * d / attack)
-        elif d > 0:
-            w = 0.5 + 0.5 * math.cos(PI * d / release)
-        else:
-            w = 1.0
-        lane[k % period] += amp * w
 
 
 def add_tremor(lane: list[float], pip: float, amp: float, length: float, cycles: float) -> None:
@@ -113,19 +93,7 @@ def keyed(period: int, keys: list[tuple[float, float]]) -> list[float]:
     Every key is a resting point: the lane reaches it with zero slope, so a key whose
     neighbours lie on one side of it is an exact local extremum at its pip.
     """
-    keys = sorted(keys)
-    lane = zeros(period)
-    n = len(keys)
-    for i in range(n):
-        ka, va = keys[i]
-        kb, vb = keys[(i + 1) % n]
-        if i == n - 1 or n == 1:
-            kb += period
-        span = kb - ka
-        for k in range(math.ceil(ka), math.ceil(kb)):
-            u = (k - ka) / span
-            lane[k % period] = va + (vb - va) * quintic(u)
-    return lane
+    return eased_lane(closed_keys(keys, period), period)
 
 
 def warped_phase(period: int, turns: float, events, depth: float, width: float) -> list[float]:

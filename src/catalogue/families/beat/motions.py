@@ -11,9 +11,9 @@ from __future__ import annotations
 import math
 
 from .score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
-from .lanes import (KEY_SLOPE, QUINTIC_PEAK, add_bump, add_hits, add_tremor, alternate,
-                           driven_spring, gap_after, keyed, limit_keys, warped_phase, zeros)
-from .._common import PI, TAU
+from .lanes import (KEY_SLOPE, QUINTIC_PEAK, add_hits, add_tremor, alternate,
+                    driven_spring, gap_after, keyed, limit_keys, warped_phase, zeros)
+from ..kit import PI, PIPS_PER_BEAT, TAU, add_bump
 
 DEEPEST = -0.92
 HIGHEST = 1.0
@@ -73,7 +73,7 @@ def bounce(score: Score):
         a2 = -DEEPEST * kicks[(i + 1) % len(kicks)][1] / top
         # The rebound rises with the room before the next kick, as high as the slope allows.
         room = KEY_SLOPE * gap / QUINTIC_PEAK
-        lift = min(0.3 * vel / top * min(1.0, gap / 64), (room - a1 - a2) / 2)
+        lift = min(0.3 * vel / top * min(1.0, gap / PIPS_PER_BEAT), (room - a1 - a2) / 2)
         if lift > max(-a1, -a2) + 0.01:
             rise = (lift + a1) / KEY_SLOPE * QUINTIC_PEAK
             fall = (lift + a2) / KEY_SLOPE * QUINTIC_PEAK

@@ -6,7 +6,7 @@ import math
 from collections.abc import Mapping
 
 from catalogue_data import DataError
-from .._common import plain_sum
+from ..kit import plain_sum
 
 LANES = ("kick", "snare", "clap", "rim", "closed_hat", "open_hat", "ride", "crash", "shaker",
          "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave", "perc", "bass", "log_drum")
