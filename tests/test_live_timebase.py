@@ -3,7 +3,7 @@ from fractions import Fraction as F
 
 import pytest
 
-from kinetra_live.timebase import NUDGE_BEND, TempoMap, exact, pip_of
+from kinetra_live.timebase import NUDGE_BEND, TempoMap, exact, pip_of, quantum_of
 
 
 @pytest.mark.parametrize("beat, pip", [
@@ -128,3 +128,13 @@ def test_random_edits_keep_the_beat_continuous_and_the_tempo_bounded():
         probe = now + F(rng.randrange(1, 1000), 1000)
         assert 0 < tempo_map.bpm_at(probe) <= top * (1 + NUDGE_BEND)
         assert tempo_map.beat_at(probe) > before
+        assert tempo_map.pip_at(probe) == pip_of(tempo_map.beat_at(probe))
+
+
+def test_quantum_is_the_least_common_multiple_of_the_loops_in_whole_beats():
+    assert quantum_of([]) == 4
+    assert quantum_of([1024]) == 16
+    assert quantum_of([160, 256]) == 20
+    assert quantum_of([F(320, 3), 64]) == 5
+    with pytest.raises(ValueError, match="loop length 1: expected a positive length, got 0"):
+        quantum_of([64, 0])

@@ -31,6 +31,10 @@ NUDGE_BEND = Fraction(1, 8)
 def exact(value: object, what: str) -> Fraction:
     """The exact value of an int, a Fraction, a decimal string or a float (read as its text,
     so 174.1 is 1741/10, not the nearest binary double)."""
+    if type(value) is Fraction:
+        return value
+    if type(value) is int:
+        return Fraction(value)
     if isinstance(value, bool):
         raise TypeError(f"{what}: expected a number, got {value!r}")
     if isinstance(value, Rational):
@@ -93,6 +97,9 @@ class TempoMap:
         return tempo_map
 
     def _segment(self, seconds: Fraction) -> int:
+        # Live reads are nearly always in the newest segment.
+        if seconds >= self._times[-1]:
+            return len(self._times) - 1
         return max(bisect.bisect_right(self._times, seconds) - 1, 0)
 
     def _append(self, seconds: Fraction, beat: Fraction, bpm: Fraction) -> None:
@@ -126,7 +133,14 @@ class TempoMap:
         return self._beats[i] + (seconds - self._times[i]) * self._bpms[i] / 60
 
     def pip_at(self, seconds: object) -> int:
-        return pip_of(self.beat_at(seconds))
+        # pip_of(beat_at(seconds)) in integers: this is the read every frame makes.
+        seconds = exact(seconds, "seconds")
+        i = self._segment(seconds)
+        start, beat, bpm = self._times[i], self._beats[i], self._bpms[i]
+        elapsed = seconds.numerator * start.denominator - start.numerator * seconds.denominator
+        scale = seconds.denominator * start.denominator * bpm.denominator * 60
+        moved = elapsed * bpm.numerator * beat.denominator + beat.numerator * scale
+        return moved * PIPS_PER_BEAT // (scale * beat.denominator)
 
     def bpm_at(self, seconds: object) -> Fraction:
         return self._bpms[self._segment(exact(seconds, "seconds"))]
@@ -186,3 +200,19 @@ class TempoMap:
         segments = ", ".join(f"({t}, {b}, {m})" for t, b, m in
                              zip(self._times, self._beats, self._bpms))
         return f"TempoMap(segments=[{segments}])"
+
+
+def quantum_of(loop_pips) -> int:
+    """The network session's default quantum in beats: the least common multiple of the
+    loop lengths (in pips, exact ratios accepted for loops under a speed change) and of one
+    beat, so every loop of the show is in phase wherever the session's phase is. 4 (a bar)
+    when the show has no loops."""
+    # The lcm of ratios n/d is lcm(n) / gcd(d), and one beat (64/1) makes that gcd 1.
+    pips, lengths = PIPS_PER_BEAT, 0
+    for lengths, length in enumerate(loop_pips, 1):
+        length = exact(length, f"loop length {lengths - 1}")
+        if length <= 0:
+            raise ValueError(f"loop length {lengths - 1}: expected a positive length, "
+                             f"got {length}")
+        pips = math.lcm(pips, length.numerator)
+    return pips // PIPS_PER_BEAT if lengths else 4

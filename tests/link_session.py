@@ -1,0 +1,93 @@
+"""Peers of a network tempo session, for the tests; run only inside a network namespace of its
+own. `follow` and `pair` print one JSON object; `foreign` and `instance` are their peers."""
+
+import json
+import subprocess
+import sys
+import time
+from fractions import Fraction
+
+from kinetra_live.link_clock import LinkClock
+
+
+def wait_for_peers(peers, seconds=10):
+    deadline = time.monotonic() + seconds
+    while peers() < 1:
+        if time.monotonic() > deadline:
+            sys.exit("no peer found")
+        time.sleep(0.01)
+
+
+def spawn(*args):
+    return subprocess.Popen([sys.executable, __file__, *map(str, args)], text=True,
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+
+def foreign(bpm):
+    """A peer that is not ours: it changes the tempo when told, and reports its own."""
+    import link
+
+    peer = link.Link(float(bpm))
+    peer.enabled = True
+    print("up", flush=True)
+    for line in sys.stdin:
+        if line.startswith("tempo"):
+            state = peer.captureAppSessionState()
+            state.setTempo(float(line.split()[1]), peer.clock().micros())
+            peer.commitAppSessionState(state)
+        print(peer.captureAppSessionState().tempo(), peer.numPeers(), flush=True)
+
+
+def follow():
+    peer = spawn("foreign", 120)
+    assert peer.stdout.readline() == "up\n"
+    time.sleep(1)  # a session that was there before us
+    clock = LinkClock(90, 4)
+    wait_for_peers(lambda: clock.peers)
+    time.sleep(0.3)
+    peer.stdin.write("report\n")
+    peer.stdin.flush()
+    foreign_tempo = float(peer.stdout.readline().split()[0])
+    joined = clock.bpm_at(clock.now())
+    reads = []
+    for k in range(600):
+        if k == 200:
+            peer.stdin.write("tempo 150\n")
+            peer.stdin.flush()
+        now = clock.now()
+        reads.append((str(now), str(clock.beat_at(now))))
+        time.sleep(0.003)
+    print(json.dumps({"joined": str(joined), "foreign_after_join": foreign_tempo,
+                      "final": str(clock.bpm_at(clock.now())), "reads": reads}))
+    peer.stdin.close()
+    peer.wait()
+    clock.close()
+
+
+def instance(bpm, quantum, start):
+    clock = LinkClock(bpm, Fraction(quantum))
+    print("up", flush=True)
+    wait_for_peers(lambda: clock.peers)
+    times = [Fraction(start) + Fraction(7 * k, 1000) for k in range(100)]
+    while clock.now() < times[-1] + 1:
+        time.sleep(0.01)
+    print(json.dumps({"bpm": str(clock.bpm_at(clock.now())),
+                      "pips": [clock.pip_at(t) for t in times]}))
+    clock.close()
+
+
+def pair(quantum):
+    import link
+
+    start = Fraction(link.Link(120).clock().micros(), 1_000_000) + 2
+    first = spawn("instance", 120, quantum, start)
+    assert first.stdout.readline() == "up\n"
+    time.sleep(0.5)
+    second = spawn("instance", 100, quantum, start)
+    results = [json.loads(p.communicate()[0].splitlines()[-1]) for p in (first, second)]
+    print(json.dumps(results))
+
+
+if __name__ == "__main__":
+    verb, *args = sys.argv[1:]
+    {"follow": follow, "foreign": foreign, "instance": instance, "pair": pair}[verb](*args)

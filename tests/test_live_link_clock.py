@@ -1,0 +1,68 @@
+"""Network tempo sync with real peers, each inside a network namespace the test makes, so that
+discovery traffic never leaves it. Nothing here imports the sync library itself."""
+
+import importlib.util
+import json
+import shutil
+import subprocess
+import sys
+from fractions import Fraction as F
+from pathlib import Path
+
+import pytest
+
+from kinetra_live.timebase import quantum_of
+
+SESSION = Path(__file__).with_name("link_session.py")
+# Loopback with multicast, and a route for it, is all the session needs.
+NAMESPACE = ("ip link set lo up && ip link set lo multicast on && "
+             "ip route add 224.0.0.0/4 dev lo && exec \"$0\" \"$@\"")
+
+
+def namespace_refusal() -> str | None:
+    if importlib.util.find_spec("link") is None:
+        return "the network tempo library (the live extra) is not installed"
+    if not (shutil.which("unshare") and shutil.which("ip")):
+        return "unshare or ip is missing"
+    probe = subprocess.run(["unshare", "--net", "sh", "-c", NAMESPACE, "true"],
+                           capture_output=True, text=True)
+    if probe.returncode:
+        return f"cannot make a network namespace: {probe.stderr.strip()}"
+    return None
+
+
+refusal = namespace_refusal()
+pytestmark = pytest.mark.skipif(refusal is not None, reason=refusal or "")
+
+
+def session(*args):
+    done = subprocess.run(["unshare", "--net", "sh", "-c", NAMESPACE, sys.executable,
+                           str(SESSION), *args], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout.splitlines()[-1])
+
+
+def test_joining_keeps_the_session_tempo_and_a_foreign_change_is_followed_without_a_jump():
+    result = session("follow")
+    assert F(result["joined"]) == 120 and result["foreign_after_join"] == 120
+    assert F(result["final"]) == 150
+    reads = [(F(t), F(b)) for t, b in result["reads"]]
+    for (t0, b0), (t1, b1) in zip(reads, reads[1:]):
+        # never back, and never further than the faster tempo moves, give or take less than a
+        # pip for the change reaching us a few milliseconds after the peer made it
+        assert 0 <= b1 - b0 < (t1 - t0) * 150 / 60 + F(1, 64)
+    late = [(t, b) for t, b in reads if t > reads[-1][0] - F(1, 2)]
+    assert (late[-1][1] - late[0][1]) / (late[-1][0] - late[0][0]) * 60 == pytest.approx(150, abs=1)
+
+
+def test_two_instances_play_every_loop_at_the_same_pip():
+    loops = (160, 256, 1024, 384)
+    quantum = quantum_of(loops)
+    first, second = session("pair", str(quantum))
+    assert F(first["bpm"]) == F(second["bpm"]) == 120
+    # beat counts may differ by whole quanta; the place in every loop may not
+    for loop in loops:
+        for a, b in zip(first["pips"], second["pips"]):
+            distance = (a - b) % loop
+            assert min(distance, loop - distance) <= 1
+
