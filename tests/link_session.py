@@ -50,9 +50,9 @@ def follow():
     foreign_tempo = float(peer.stdout.readline().split()[0])
     joined = clock.bpm_at(clock.now())
     reads = []
-    for k in range(600):
-        if k == 200:
-            peer.stdin.write("tempo 150\n")
+    for k in range(900):
+        if k in (200, 550):
+            peer.stdin.write("tempo 150\n" if k == 200 else "tempo 100\n")
             peer.stdin.flush()
         now = clock.now()
         reads.append((str(now), str(clock.beat_at(now))))

@@ -107,7 +107,7 @@ def block_digest(catalogue_table):
 
 
 # Changes with any sample of the catalogue: update it in the same commit as the data, on purpose.
-BLOCK_SHA256 = "5debc9a6402faa3ef4902c60c61783793200b92dbec49343e90a2ee6b529560d"
+BLOCK_SHA256 = "f79dd598ee8cfc01d00d91f6f75a7f489cf4a2de9d5e5fcdd5d5470de7987351"
 
 
 def test_pinned_digest_of_the_sample_block(catalogue_table):

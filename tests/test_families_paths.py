@@ -67,32 +67,37 @@ def _winding(xy):
     return (ang[-1] - ang[0] + closing) / math.tau
 
 
-def test_tours_visit_p_corners_q_apart(loops):
-    for name, (row, s) in loops["tour"].items():
-        p, q = (int(n) for n in name.split("_")[1:])
-        # A star polygon {p/q} winds q times round its centre...
-        assert round(abs(_winding(s[:, :2]))) == q, name
-        # ...and slows into each of its p corners.
-        speed = np.linalg.norm(np.roll(s, -1, axis=0) - s, axis=1)
-        slow = speed < 0.5 * np.median(speed)
-        entries = np.count_nonzero(slow & ~np.roll(slow, 1))
-        assert entries == p, name
-
-
-def test_tour_dwells_alternate(loops):
-    row, s = loops["tour"]["tour_8_3"]
+def _dwells(s):
+    """The lengths of the tour's slow stretches, in loop order."""
     speed = np.linalg.norm(np.roll(s, -1, axis=0) - s, axis=1)
     slow = speed < 0.5 * np.median(speed)
-    starts = np.flatnonzero(slow & ~np.roll(slow, 1))
     lengths = []
-    for st in starts:
+    for st in np.flatnonzero(slow & ~np.roll(slow, 1)):
         n = 0
         while slow[(st + n) % len(s)]:
             n += 1
         lengths.append(n)
-    first = np.argmin([abs((st - 0 + 512) % 1024 - 512) for st in starts])
-    lengths = np.roll(lengths, -first)
-    assert min(lengths[0::2]) > max(lengths[1::2]) or min(lengths[1::2]) > max(lengths[0::2])
+    return lengths
+
+
+def test_tours_visit_p_corners_q_apart(loops):
+    for name, (row, s) in loops["tour"].items():
+        p, q = (int(n) for n in name.split("_")[1:])
+        laps = 1 if p % 2 == 0 else 2
+        # A star polygon {p/q} winds q times round its centre on each lap...
+        assert round(abs(_winding(s[:, :2]))) == q * laps, name
+        # ...and slows into each of its p corners.
+        assert len(_dwells(s)) == p * laps, name
+
+
+def test_tour_dwells_alternate_all_the_way_round(loops):
+    for name, (row, s) in loops["tour"].items():
+        lengths = np.array(_dwells(s))
+        # Long and short in turn, across the seam too: every dwell differs from both
+        # neighbours in the same sense.
+        longer = lengths > np.roll(lengths, 1)
+        assert np.all(longer == (lengths > np.roll(lengths, -1))), name
+        assert np.all(longer != np.roll(longer, 1)), name
 
 
 def test_scans_make_n_passes_and_return_outside(loops):

@@ -1,7 +1,9 @@
 import os
 import random
+import tempfile
 import time
 from fractions import Fraction as F
+from pathlib import Path
 
 import pytest
 
@@ -96,18 +98,19 @@ def test_bad_messages_are_refused_and_change_nothing(text, message):
     assert follower.running_at(3)
 
 
-def test_trace_is_read_exactly_and_faults_name_the_line(tmp_path):
-    trace = tmp_path / "trace.txt"
-    trace.write_text("# a house set\n0 start\n\n0.0208 clock\n0.05 songpos pos=4\n")
-    assert read_trace(trace) == [(F(0), "start"), (F(208, 10000), "clock"),
-                                 (F(1, 20), "songpos pos=4")]
-    for text, fault in [("1 clock\n0.5 clock\n", "2: time 0.5 is before the line above"),
-                        ("soon clock\n", "1: seconds: expected a number, got 'soon'"),
-                        ("1 tick\n", "1: not a MIDI clock message: 'tick'")]:
-        trace.write_text(text)
-        with pytest.raises(ValueError) as raised:
-            read_trace(trace)
-        assert str(raised.value) == f"{trace}:{fault}"
+def test_trace_is_read_exactly_and_faults_name_the_line():
+    with tempfile.TemporaryDirectory() as folder:
+        trace = Path(folder) / "trace.txt"
+        trace.write_text("# a house set\n0 start\n\n0.0208 clock\n0.05 songpos pos=4\n")
+        assert read_trace(trace) == [(F(0), "start"), (F(208, 10000), "clock"),
+                                     (F(1, 20), "songpos pos=4")]
+        for text, fault in [("1 clock\n0.5 clock\n", "2: time 0.5 is before the line above"),
+                            ("soon clock\n", "1: seconds: expected a number, got 'soon'"),
+                            ("1 tick\n", "1: not a MIDI clock message: 'tick'")]:
+            trace.write_text(text)
+            with pytest.raises(ValueError) as raised:
+                read_trace(trace)
+            assert str(raised.value) == f"{trace}:{fault}"
 
 
 @pytest.mark.skipif(not os.path.exists("/dev/snd/seq"),

@@ -40,9 +40,11 @@ def draw_sheet(patterns, rows, path: Path, columns: int = 4) -> None:
         ys = [s[1] for s in samples] + [samples[0][1]]
         zs = [s[2] for s in samples] + [samples[0][2]]
         if row.dimensions == 1 or name in ("lfo_double_pump",) or name.startswith("env_"):
-            lane = ys if row.dimensions > 1 and not any(xs) else xs
+            vertical = row.dimensions > 1 and not any(xs)
+            lane = ys if vertical else xs
             ax.plot(range(len(lane)), lane, lw=1)
-            ax.set_ylim(-1.05, 1.05)
+            # y points down, so a y lane is drawn with its lifts upward.
+            ax.set_ylim((1.05, -1.05) if vertical else (-1.05, 1.05))
             for b in range(0, row.period_pips + 1, 64):
                 ax.axvline(b, color="0.85", lw=0.5)
         else:
@@ -52,7 +54,7 @@ def draw_sheet(patterns, rows, path: Path, columns: int = 4) -> None:
             beats = list(range(0, row.period_pips, 64))
             ax.scatter([xs[b] for b in beats], [ys[b] for b in beats], s=12, c="red", marker="x")
             ax.set_xlim(-1.05, 1.05)
-            ax.set_ylim(-1.05, 1.05)
+            ax.set_ylim(1.05, -1.05)  # y points down, as on a screen
             ax.set_aspect("equal")
         ax.set_title(f"{name}\n{row.period_pips} pips, {row.dimensions}D", fontsize=7)
         ax.tick_params(labelsize=5)

@@ -38,7 +38,7 @@ class LinkClock:
         self._link = link.Link(float(bpm))
         self._clock = self._link.clock()
         self._lock = threading.Lock()
-        self._latest: tuple[Fraction, Fraction] | None = None  # (micros, beat) of the last read
+        self._latest: tuple[int, Fraction] | None = None  # (micros, beat) of the last read
         self._link.enabled = True
 
     def now(self) -> Fraction:

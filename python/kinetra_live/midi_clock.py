@@ -127,7 +127,7 @@ class MidiClockFollower:
                 self._running = False
             elif kind == "continue":
                 self._running, self._played = True, None
-            elif not self._running:
+            elif position is not None and not self._running:
                 self._next = position * CLOCKS_PER_SONG_POSITION
                 self._held = Fraction(self._next, CLOCKS_PER_BEAT)
 

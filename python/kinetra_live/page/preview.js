@@ -204,7 +204,8 @@ function toPath(row, dims) { return pathAt(row, 0, dims); }
 function pathAt(data, at, dims) {
   const inner = PATH_SIZE - 2 * MARGIN;
   const x = data[at], y = dims > 1 ? data[at + 1] : 0;
-  return [MARGIN + (x + 1) / 2 * inner, MARGIN + (1 - y) / 2 * inner];
+  // y points down, as on the canvas, so a lift is drawn upward.
+  return [MARGIN + (x + 1) / 2 * inner, MARGIN + (1 + y) / 2 * inner];
 }
 
 // Blue far, through violet, to orange near: clear of the green that marks y.
@@ -449,7 +450,7 @@ function drawShow() {
     g.fillStyle = "#555"; g.fillText(`${f.name}: ${f.pattern}`, ox + 8, oy + 16);
     const [x = 0, y = 0, z = 0] = f.out;
     g.fillStyle = depthColour(Math.max(-1, Math.min(1, z)));
-    g.beginPath(); g.arc(ox + cell / 2 + x * r, oy + cell / 2 - y * r, 6, 0, 2 * Math.PI); g.fill();
+    g.beginPath(); g.arc(ox + cell / 2 + x * r, oy + cell / 2 + y * r, 6, 0, 2 * Math.PI); g.fill();
   });
 }
 

@@ -27,11 +27,12 @@ sin, cos, sqrt, radians = math.sin, math.cos, math.sqrt, math.radians
 
 
 def _offset_crank(t, p):
+    # The slider's travel against the crank pin's height: the offset makes one stroke take
+    # more of the turn than the other, so the return visibly hurries.
     pin = (cos(t), sin(t))
     rise = pin[1] - p["offset"]
-    slider = (pin[0] + sqrt(p["rod"] ** 2 - rise * rise), p["offset"])
-    x, y = link_point(pin, slider, p["trace"], 0.0)
-    return x, y, 0.0
+    slider = pin[0] + sqrt(p["rod"] ** 2 - rise * rise)
+    return slider, p["follow"] * pin[1], 0.0
 
 
 def _scotch_yoke(t, p):
@@ -178,7 +179,8 @@ def mech(row, data):
     else:
         trace = MECHANISMS[row.name]
         raw = [trace(TAU * k / n, params) for k in range(n)]
-    flat = [s if row.dimensions == 3 else (s[0], s[1], 0.0) for s in raw]
+    # The geometry is worked with y up, as drawn on paper; the catalogue's y points down.
+    flat = [(s[0], -s[1], s[2] if row.dimensions == 3 else 0.0) for s in raw]
     return scale_to_peak(centred(flat))
 
 

@@ -172,16 +172,19 @@ def tour(row, data):
     if math.gcd(count, step) != 1:
         raise ValueError(f"{count} corners {step} apart do not make a single tour")
     depth = p.get("depth", 0.0)
+    # Long and short dwells cannot alternate all the way round an odd number of corners, so
+    # an odd tour goes round twice: each corner dwells long on one lap and short on the other.
+    visits = count if count % 2 == 0 else 2 * count
     vertices = []
-    for i in range(count):
+    for i in range(visits):
         # Visit i lands on corner i * step of the ring.
         theta = p["rotation"] + TAU * (i * step % count) / count
         r = 1 + p["wobble"] * cos(p["lobes"] * theta + 0.6)
         z = depth * sin(TAU * p.get("depth_cycles", 0) * i / count + 0.4)
         vertices.append((p["aspect"] * r * cos(theta), r * sin(theta), z))
-    share = row.period_pips / count
-    dwell = [share * (p["long_dwell"] if i % 2 == 0 else p["short_dwell"]) for i in range(count)]
-    travel = [(row.period_pips - plain_sum(dwell)) / count] * count
+    share = row.period_pips / visits
+    dwell = [share * (p["long_dwell"] if i % 2 == 0 else p["short_dwell"]) for i in range(visits)]
+    travel = [(row.period_pips - plain_sum(dwell)) / visits] * visits
     path = CornerTour(vertices, p["rounding"])
     return finish(path.sample(dwell, travel, row.period_pips), row.dimensions, PEAK)
 

@@ -192,7 +192,7 @@ def dialogue(row, data):
     start = 0
     for j, g in enumerate(groups):
         here, ahead = directions[j], directions[(j + 1) % len(groups)]
-        # The accent swings out low and returns high, already turning towards the next voice.
+        # The accent swings out lifted (toward -y), already turning towards the next voice.
         events.append(Event(start * EIGHTH, 12.0, _along(here, 0.8, -0.36),
                             curl=_along(ahead, 0.12, 0.2)))
         for i in range(1, g - 1):
@@ -231,12 +231,13 @@ def burst(row, data):
                                 tuple(v * level for v in d), curl=tuple(v * side for v in across)))
         # The whole burst leans along its direction and lets go in the gap.
         leans.append(Event(at + length / 2, length / 2 + 24.0, tuple(0.3 * v for v in d)))
+    # Each row settles its own way: a list of moves after the settle's time, the first of
+    # which may curl into a loop.
     s = params["settle"]
     at = pips(s["at"])
-    v = s["vector"]
-    events.append(Event(at, 24.0, tuple(v), curl=(0.3 * v[1], -0.3 * v[0], 0.12)))
-    # The settle rings once, smaller and the other way, before the loop begins again.
-    events.append(Event(at + 36.0, 12.0, tuple(-0.3 * c for c in v)))
+    curl = tuple(s.get("curl", (0.0, 0.0, 0.0)))
+    for i, (delay, half, *v) in enumerate(s["moves"]):
+        events.append(Event(at + delay, float(half), tuple(v), curl=curl if i == 0 else (0.0, 0.0, 0.0)))
     for axis in range(3):
         require_apart(row.period_pips, events, axis, row.name)
     return finish(render(row.period_pips, events + leans), row.dimensions, 0.86)

@@ -261,18 +261,39 @@ def _back_out(t: float) -> float:
 CURVES = {"bounce_out": _bounce_out, "back_in": _back_in, "back_out": _back_out}
 
 
+def _settle(u: float) -> float:
+    """Time that runs at full pace from the start and slows to rest at the end."""
+    return u + u * u - u * u * u
+
+
+def _depart(u: float) -> float:
+    """Time that starts from rest and reaches full pace at the end."""
+    v = 1 - u
+    return 1 - (v + v * v - v * v * v)
+
+
+def _plain(u: float) -> float:
+    return u
+
+
+# A curve that ends (or starts) at speed would snap to rest where the loop turns round;
+# easing its time at that end brings the move to rest without changing the values it passes.
+TIMINGS = {"plain": _plain, "settle": _settle, "depart": _depart}
+
+
 def ease(row, data):
     p = data[row.name]
     curve = CURVES[p["curve"]]
+    timing = TIMINGS[p.get("timing", "plain")]
     low, high = p["low"], p["high"]
     n = row.period_pips
     half = n // 2
     out = []
     for k in range(n):
         if k < half:
-            v = curve(k / half)
+            v = curve(timing(k / half))
         else:
-            v = 1 - curve((k - half) / (n - half))
+            v = 1 - curve(timing((k - half) / (n - half)))
         out.append((low + (high - low) * v, 0.0, 0.0))
     return finish(out, row.dimensions)
 
