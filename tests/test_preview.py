@@ -2,6 +2,7 @@
 
 import json
 import math
+import os
 import shutil
 import threading
 import time
@@ -63,15 +64,19 @@ def exported(pack, tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
-def browser():
+def browser(tmp_path_factory):
+    # The browser's profile and the sockets it leaves in TMPDIR go to a folder of the test's.
+    folder = tmp_path_factory.mktemp("chromium")
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1600,1000",
-                 "--autoplay-policy=no-user-gesture-required"):
+                 "--autoplay-policy=no-user-gesture-required", f"--user-data-dir={folder / 'profile'}"):
         options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service(DRIVER), options=options)
+    service = Service(DRIVER, env={**os.environ, "TMPDIR": str(folder)})
+    driver = webdriver.Chrome(service=service, options=options)
     yield driver
     driver.quit()
+    shutil.rmtree(folder, ignore_errors=True)
 
 
 def open_page(browser, url, query=""):

@@ -108,16 +108,17 @@ async function compactSource(element) {
   };
 }
 
-// The row of an entry at a pip: a loop folds the pip by floor modulo, a recording does not.
+// The index of an entry's row at a pip, or -1: a loop folds the pip by floor modulo, a
+// recording does not.
+function indexAt(entry, pip) {
+  if (entry.kind !== "recording") return mod(pip, entry.period);
+  const k = pip - entry.start;
+  return k >= 0 && k < entry.period ? k : -1;
+}
+
 function rowAt(entry, data, pip) {
-  const dims = entry.dims;
-  let k;
-  if (entry.kind === "recording") {
-    k = pip - entry.start;
-    if (k < 0 || k >= entry.period) return null;
-  } else {
-    k = mod(pip, entry.period);
-  }
+  const dims = entry.dims, k = indexAt(entry, pip);
+  if (k < 0) return null;
   const row = Array.from(data.subarray(k * dims, k * dims + dims));
   if (entry.kind !== "recording") while (row.length < 3) row.push(0);
   return row;
@@ -197,9 +198,12 @@ function canvas(w, h) {
   return [c, g];
 }
 
-function toPath(row, dims) {
+function toPath(row, dims) { return pathAt(row, 0, dims); }
+
+// Where the sample starting at data[at] lies on the path view.
+function pathAt(data, at, dims) {
   const inner = PATH_SIZE - 2 * MARGIN;
-  const x = row[0], y = dims > 1 ? row[1] : 0;
+  const x = data[at], y = dims > 1 ? data[at + 1] : 0;
   // y points down, as on the canvas, so a lift is drawn upward.
   return [MARGIN + (x + 1) / 2 * inner, MARGIN + (1 + y) / 2 * inner];
 }
@@ -263,66 +267,64 @@ function drawBackgrounds(card) {
   card.pathImage = pc; card.timeImage = tc;
 }
 
-// A card's views are canvases drawn once, a small overlay canvas for the trail and the dots,
-// and playheads that move by CSS transform: per frame only the overlays are redrawn, which
+// A card's views are canvases drawn once, under one overlay canvas for what moves (trail, dots,
+// playheads): a frame redraws one small canvas per card and touches no element's style, which
 // keeps two dozen cards within a frame on a software-rendered canvas.
+const GAP = 6, BORDER = 1, TIME_LEFT = PATH_SIZE + 2 * BORDER + GAP + BORDER;
+const OVERLAY_W = TIME_LEFT + TIME_W + BORDER, OVERLAY_H = TIME_H + 2 * BORDER;
+
 async function activate(card) {
   if (card.views) return;
   card.views = {};
   card.data = await source.load(card.entry);
   drawBackgrounds(card);
-  const [overlay, og] = canvas(PATH_SIZE, PATH_SIZE);
+  const [overlay, og] = canvas(OVERLAY_W, OVERLAY_H);
+  overlay.className = "overlay";
   const path = document.createElement("div"), time = document.createElement("div");
   path.className = time.className = "view";
-  path.append(card.pathImage, overlay);
+  path.append(card.pathImage);
   time.append(card.timeImage);
-  card.element.querySelector(".views").append(path, time);
-  card.views = {og, time, heads: []};
-}
-
-function playheads(views) {
-  while (views.heads.length < fan.n) {
-    const head = document.createElement("i");
-    head.className = views.heads.length ? "head fan" : "head";
-    views.time.append(head);
-    views.heads.push(head);
-  }
-  while (views.heads.length > fan.n) views.heads.pop().remove();
-  return views.heads;
+  card.element.querySelector(".views").append(path, time, overlay);
+  card.views = {og};
 }
 
 function drawCard(card, pip) {
   if (!card.views || !card.views.og) return;
-  const {entry, data, views} = card, {og} = views, dims = entry.dims;
-  og.clearRect(0, 0, PATH_SIZE, PATH_SIZE);
+  const {entry, data, views: {og}} = card, dims = entry.dims;
+  og.clearRect(0, 0, OVERLAY_W, OVERLAY_H);
+  og.save();
+  og.translate(BORDER, BORDER);
   // The trail of the main copy over the last half beat, in four runs that fade with age.
+  // Fading by globalAlpha, a number, spares the parse of a new colour text per run.
   og.lineWidth = 2.2;
+  og.strokeStyle = "#141414";
   const run = TRAIL_PIPS / 4;
   for (let r = 0; r < 4; r++) {
-    og.strokeStyle = `rgba(20,20,20,${0.15 + r * 0.15})`;
+    og.globalAlpha = 0.15 + r * 0.15;
     og.beginPath();
     let drawing = false;
     for (let k = TRAIL_PIPS - r * run; k >= TRAIL_PIPS - (r + 1) * run; k -= 2) {
-      const row = rowAt(entry, data, pip - k);
-      if (!row) { drawing = false; continue; }
-      const [x, y] = toPath(row, dims);
+      const index = indexAt(entry, pip - k);
+      if (index < 0) { drawing = false; continue; }
+      const [x, y] = pathAt(data, index * dims, dims);
       if (drawing) og.lineTo(x, y); else og.moveTo(x, y);
       drawing = true;
     }
     og.stroke();
   }
-  const pips = fan.pips(pip), heads = playheads(views), [first, length] = span(entry);
-  for (let i = pips.length - 1; i >= 0; i--) {
-    const p = pips[i], row = rowAt(entry, data, p), head = heads[i];
+  og.globalAlpha = 1;
+  og.fillStyle = FAN_COLOUR;
+  const [first, length] = span(entry);
+  for (let i = fan.n - 1; i >= 0; i--) {
+    if (i === 0) og.fillStyle = "#111";
+    const p = pip + i * fan.spread, index = indexAt(entry, p);
+    if (index < 0) continue;
     const folded = entry.kind === "recording" ? p : first + mod(p - first, length);
-    const shift = `translateX(${timeX(entry, folded).toFixed(1)}px)`;
-    if (head.style.transform !== shift) head.style.transform = shift;
-    if (head.hidden !== !row) head.hidden = !row;
-    if (!row) continue;
-    const [px, py] = toPath(row, dims);
-    og.fillStyle = i ? FAN_COLOUR : "#111";
+    og.fillRect(TIME_LEFT - BORDER + timeX(entry, folded) - (i ? 0.5 : 0.75), 0, i ? 1 : 1.5, TIME_H);
+    const [px, py] = pathAt(data, index * dims, dims);
     og.beginPath(); og.arc(px, py, i ? 3 : 4, 0, 2 * Math.PI); og.fill();
   }
+  og.restore();
 }
 
 const observer = new IntersectionObserver(changes => {
