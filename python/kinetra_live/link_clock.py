@@ -9,7 +9,8 @@ The clock only reads the session and never commits a session state, so joining l
 session's tempo as it is (our `bpm` is used only when we are alone), and a tempo change by
 another peer is followed at the beat where that peer made it. The session reports beats in
 whole micro-beats, which are read exactly. A later read never goes back: when the session's
-time estimate moves our beat back by a few micro-beats, the clock holds its last beat.
+time estimate moves our beat back by a few micro-beats, the clock holds its last beat, and when
+the session realigns our count by whole quanta, the clock keeps counting on from where it was.
 """
 
 from __future__ import annotations
@@ -39,6 +40,7 @@ class LinkClock:
         self._clock = self._link.clock()
         self._lock = threading.Lock()
         self._latest: tuple[int, Fraction] | None = None  # (micros, beat) of the last read
+        self._whole_quanta = Fraction(0)  # added to the session's count to keep ours continuous
         self._link.enabled = True
 
     def now(self) -> Fraction:
@@ -50,10 +52,21 @@ class LinkClock:
     def beat_at(self, seconds: object) -> Fraction:
         micros = self._micros(seconds)
         state = self._link.captureAppSessionState()
-        beat = Fraction(round(state.beatAtTime(micros, float(self.quantum)) * MICROS), MICROS)
+        session_beat = Fraction(round(state.beatAtTime(micros, float(self.quantum)) * MICROS),
+                                MICROS)
         with self._lock:
-            if self._latest is not None and micros >= self._latest[0] and beat < self._latest[1]:
-                return self._latest[1]
+            beat = session_beat + self._whole_quanta
+            if self._latest is not None and micros >= self._latest[0]:
+                # The session may realign our count by whole quanta (on joining, or when its
+                # timeline settles); keep counting on instead, which leaves every loop in phase.
+                then, last = self._latest
+                expected = last + Fraction(micros - then, MICROS) * exact(state.tempo(), "tempo") / 60
+                slip = round((expected - beat) / self.quantum) * self.quantum
+                if slip:
+                    self._whole_quanta += slip
+                    beat += slip
+                if beat < last:
+                    return last
             if self._latest is None or micros >= self._latest[0]:
                 self._latest = (micros, beat)
         return beat
