@@ -10,6 +10,7 @@ SCORES = Path(__file__).resolve().parent.parent / "data" / "beat"
 LANES = {"kick", "snare", "clap", "rim", "closed_hat", "open_hat", "ride", "crash", "shaker",
          "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave", "perc", "bass", "log_drum"}
 DEPTH = {"bass", "log_drum", "crash"}
+HELD = {"bass", "log_drum"}
 GHOST = 0.45
 BEAT, BAR = 64, 256
 
@@ -39,7 +40,7 @@ def lane(scores, style, name):
 
 
 def pips(hits):
-    return [p for p, _ in hits]
+    return [hit[0] for hit in hits]
 
 
 def test_one_score_per_style_with_the_table_period(styles, scores):
@@ -60,12 +61,14 @@ def test_every_score_opens_with_a_comment():
 def test_hits_are_well_formed(scores):
     for style, score in scores.items():
         period = score["period_pips"]
-        assert set(score) == {"period_pips", "bpm", "lanes"}, style
+        assert set(score) - {"variant_of"} == {"period_pips", "bpm", "lanes"}, style
+        assert score.get("variant_of", "four_floor") in scores, style
         assert score["lanes"] and set(score["lanes"]) <= LANES, style
         for name, hits in score["lanes"].items():
             assert hits, (style, name)
             for hit in hits:
-                assert len(hit) == 2 and type(hit[0]) is int and type(hit[1]) is float, \
+                sizes = (2, 3, 5) if name in HELD else (2,)
+                assert len(hit) in sizes and type(hit[0]) is int and type(hit[1]) is float, \
                     (style, name, hit)
                 assert 0 <= hit[0] < period and 0.0 < hit[1] <= 1.0, (style, name, hit)
             at = pips(hits)
@@ -81,7 +84,7 @@ def test_lanes_match_the_table_dimensions(styles, scores):
 
 def test_strongest_hits_and_downbeat_kicks(scores):
     for style, score in scores.items():
-        loudest = max(v for hits in score["lanes"].values() for _, v in hits)
+        loudest = max(v for hits in score["lanes"].values() for _, v, *_ in hits)
         assert loudest == 1.0, style
         kicks = dict(lane(scores, style, "kick"))
         assert kicks, style
@@ -92,7 +95,7 @@ def test_strongest_hits_and_downbeat_kicks(scores):
 def test_scores_differ_from_each_other(scores):
     seen = {}
     for style, score in scores.items():
-        onsets = frozenset((name, p) for name, hits in score["lanes"].items() for p, _ in hits)
+        onsets = frozenset((name, p) for name, hits in score["lanes"].items() for p, *_ in hits)
         assert onsets not in seen, (style, seen.get(onsets))
         seen[onsets] = style
     kick_sets = {}
@@ -102,6 +105,26 @@ def test_scores_differ_from_each_other(scores):
         kick_sets.setdefault(key, []).append(style)
     # Styles may share a four-floor kick and a plain backbeat, but not many of them at once.
     assert max(len(v) for v in kick_sets.values()) <= 4, kick_sets
+
+
+def test_no_two_styles_share_most_of_their_hits_unless_one_varies_the_other(scores):
+    hits = {style: {(name, hit[0]) for name, lane in score["lanes"].items() for hit in lane}
+            for style, score in scores.items()}
+    close = []
+    for a in sorted(scores):
+        for b in sorted(scores):
+            share = len(hits[a] & hits[b]) / len(hits[a] | hits[b])
+            if a < b and share > 0.7 and scores[a].get("variant_of") != b \
+                    and scores[b].get("variant_of") != a:
+                close.append((a, b, round(share, 2)))
+    assert not close
+
+
+def test_no_bass_line_repeats_the_kick(scores):
+    for style in scores:
+        kicks = pips(lane(scores, style, "kick"))
+        for name in sorted(HELD):
+            assert [hit[0] for hit in lane(scores, style, name)] != kicks, (style, name)
 
 
 def test_four_on_the_floor_is_four_equal_kicks_only(scores):
@@ -175,6 +198,9 @@ def test_amen_and_its_ghostless_twin(scores):
             for b in range(4)]
     assert bars[0] == bars[1] and bars[3] != bars[0] and bars[2] != bars[0]
     assert all(p // BAR == 3 for p, _ in amen["crash"])
+    # the held-back snare of bars three and four sits on the and of four, over a kick pair
+    assert {736, 992} <= {p for p, v in amen["snare"] if v >= GHOST}
+    assert {672, 688, 800, 816} <= set(pips(amen["kick"]))
 
 
 def test_jungle_switch_halves_its_main_snares(scores):
@@ -195,7 +221,7 @@ def test_offbeat_bass(scores):
     for style in ("trance", "speed_garage"):
         bass = pips(lane(scores, style, "bass"))
         assert bass and all(p % BEAT for p in bass), style
-    assert pips(lane(scores, "trance", "bass")) == list(range(32, 512, BEAT))
+    assert set(range(32, 512, BEAT)) <= set(pips(lane(scores, "trance", "bass")))
     kicks = set(pips(lane(scores, "psy_rolling", "kick")))
     assert not kicks & set(pips(lane(scores, "psy_rolling", "bass")))
 

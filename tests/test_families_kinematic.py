@@ -24,17 +24,10 @@ def rows(catalogue_table):
 
 
 @pytest.mark.parametrize("recipe", RECIPES)
-def test_rows_are_seamless_alive_and_in_range(rows, recipe):
+def test_rows_peak_as_their_family_does_and_differ(rows, recipe):
     chosen = {n: v for n, v in rows.items() if v[0].recipe == recipe}
     assert len(chosen) == (4 if recipe == "wave" else 14 if recipe == "mech" else 16)
     for name, (row, s) in chosen.items():
-        assert pattern_bar.max_step(s) <= pattern_bar.MAX_STEP, name
-        assert pattern_bar.seam_jump(s) == 0, name
-        spans = pattern_bar.spans(s)
-        assert all(spans[a] >= pattern_bar.MIN_SPAN for a in range(row.dimensions)), name
-        assert all(v == 0.0 and math.copysign(1, v) > 0
-                   for p in s for v in p[row.dimensions:]), name
-        assert -0.92 <= min(min(p) for p in s) and max(max(p) for p in s) <= 1.0, name
         assert (pattern_bar.peak(s) == 0.82) == (recipe in PEAKED), name
     distance, a, b = pattern_bar.closest_pair({n: v[1] for n, v in chosen.items()})
     assert distance >= pattern_bar.MIN_RMS, (a, b)

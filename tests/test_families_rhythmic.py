@@ -1,6 +1,5 @@
-"""The rhythmic authored families: the motion bar, and events landing on their rhythm's pips."""
+"""The rhythmic authored families: their peaks, their differences, and events on their pips."""
 
-import math
 import tomllib
 from fractions import Fraction
 from pathlib import Path
@@ -43,19 +42,11 @@ def assert_peaks(lane, pips, radius, sign=None, what=""):
 
 
 @pytest.mark.parametrize("family", FAMILIES)
-def test_family_meets_the_motion_bar(rows, family):
+def test_family_stays_off_the_scaled_peak_and_its_rows_differ(rows, family):
     members = {n: v for n, v in rows.items() if n.startswith(family)}
     assert len(members) == 16
     for name, (row, s) in members.items():
-        steps = np.abs(np.diff(np.vstack([s, s[:1]]), axis=0))
-        assert steps.max() <= pattern_bar.MAX_STEP, name
-        # The seam moves no faster than the loop typically does around it.
-        assert pattern_bar.seam_jump([tuple(p) for p in s]) <= 0.0, name
-        spans = s.max(axis=0) - s.min(axis=0)
-        assert all(spans[a] >= pattern_bar.MIN_SPAN for a in range(row.dimensions)), name
-        assert all(v == 0.0 and math.copysign(1, v) > 0 for v in s[:, row.dimensions:].ravel())
-        largest = np.abs(s).max()
-        assert largest != 0.82 and s.min() >= -0.92 and s.max() <= 1.0, name
+        assert np.abs(s).max() != 0.82, name
     d, a, b = pattern_bar.closest_pair({n: [tuple(p) for p in s] for n, (_, s) in members.items()})
     assert d >= pattern_bar.MIN_RMS, (a, b)
 

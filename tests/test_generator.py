@@ -140,3 +140,18 @@ def test_the_motion_bar_names_the_row_and_the_pip(dimensions, samples, message):
         checks.check_samples(row, samples, rule=False)
     if "steps" in message:
         checks.check_samples(row, samples, rule=True)  # a closed rule fixes its own samples
+
+
+def test_only_the_data_states_defaults(packet_data, catalogue_table):
+    import generate
+    from catalogue_data import DataError
+
+    rows = [r for r in catalogue_table if r.recipe == "packet"]
+    stated = generate.compute_all(rows, packet_data, jobs=1)
+    edit(packet_data / "packet.toml", ", tilt = 0.5 }", " }")
+    with (packet_data / "packet.toml").open("a") as f:
+        f.write("\n[defaults]\ntilt = 0.5\nwidth = 0.7\n")
+    with pytest.raises(DataError, match=re.escape("key defaults.width is read by no row")):
+        generate.compute_all(rows, packet_data, jobs=1)
+    edit(packet_data / "packet.toml", "width = 0.7\n", "")
+    assert generate.compute_all(rows, packet_data, jobs=1) == stated

@@ -72,6 +72,7 @@ def _compute_chunk(args: tuple[list[Row], Path]) -> tuple[list[Samples], dict[st
 
 def compute_all(rows: list[Row], data_dir: Path, jobs: int) -> list[Samples]:
     """Every row's samples, checked, in table order; then every data file must be read whole."""
+    _param_file.cache_clear()  # read the data as it is now, and note afresh what rows read
     used: dict[str, set] = {}
     if jobs <= 1:
         results, used = _compute_chunk((rows, data_dir))

@@ -3,6 +3,9 @@
 A recipe reads its parameters through `Params`: asking for a key that is not there fails
 with the file and the key, and every key read is noted, so that after all rows are computed
 a key (or a whole table) that no row read is reported as unused instead of silently ignored.
+
+Defaults exist only where a data file states them: a top-level table `[defaults]` supplies
+the keys that a top-level table of the same file leaves out. Recipes never default in code.
 """
 
 from __future__ import annotations
@@ -14,6 +17,7 @@ from pathlib import Path
 from catalogue_data import DataError
 
 KeyPath = tuple[str, ...]
+DEFAULTS = "defaults"
 
 
 class MissingKey(DataError, KeyError):
@@ -29,23 +33,32 @@ class Params(Mapping):
     """A read-only TOML table; `used` collects the key paths read through it."""
 
     def __init__(self, values: dict, where: str, used: set, path: KeyPath = (),
-                 prefix: KeyPath = ()):
+                 prefix: KeyPath = (), defaults: dict | None = None):
         self._values, self._where, self._used = values, where, used
-        self._path, self._prefix = path, prefix
+        self._path, self._prefix, self._defaults = path, prefix, defaults
 
     def __getitem__(self, key):
         path = self._path + (key,)
-        try:
+        if key in self._values:
             value = self._values[key]
-        except KeyError:
-            if not self._path:
-                raise MissingKey(f"{self._where} has no table [{key}]") from None
-            raise MissingKey(f"{self._where}: [{_dotted(self._path)}] has no key {key!r}") from None
+        elif self._defaults is not None and key in self._defaults:
+            path, value = (DEFAULTS, key), self._defaults[key]
+            self._used.add(self._prefix + (DEFAULTS,))
+        elif not self._path:
+            raise MissingKey(f"{self._where} has no table [{key}]")
+        else:
+            raise MissingKey(f"{self._where}: [{_dotted(self._path)}] has no key {key!r}")
         self._used.add(self._prefix + path)
+        if not self._path and isinstance(value, dict) and key != DEFAULTS:
+            defaults = self._values.get(DEFAULTS)
+            return Params(value, self._where, self._used, path, self._prefix, defaults)
         return _wrap(value, self._where, self._used, path, self._prefix)
 
+    def get(self, key, default=None):
+        raise TypeError("a default belongs in the data file's [defaults] table, not in code")
+
     def __contains__(self, key) -> bool:
-        return key in self._values
+        return key in self._values or (self._defaults is not None and key in self._defaults)
 
     def __iter__(self) -> Iterator:
         return iter(self._values)

@@ -171,7 +171,7 @@ def tour(row, data):
     check_name_numbers(row, count, step)
     if math.gcd(count, step) != 1:
         raise ValueError(f"{count} corners {step} apart do not make a single tour")
-    depth = p.get("depth", 0.0)
+    depth = p["depth"]
     # Long and short dwells cannot alternate all the way round an odd number of corners, so
     # an odd tour goes round twice: each corner dwells long on one lap and short on the other.
     visits = count if count % 2 == 0 else 2 * count
@@ -180,7 +180,7 @@ def tour(row, data):
         # Visit i lands on corner i * step of the ring.
         theta = p["rotation"] + TAU * (i * step % count) / count
         r = 1 + p["wobble"] * cos(p["lobes"] * theta + 0.6)
-        z = depth * sin(TAU * p.get("depth_cycles", 0) * i / count + 0.4)
+        z = depth * sin(TAU * p["depth_cycles"] * i / count + 0.4)
         vertices.append((p["aspect"] * r * cos(theta), r * sin(theta), z))
     share = row.period_pips / visits
     dwell = [share * (p["long_dwell"] if i % 2 == 0 else p["short_dwell"]) for i in range(visits)]
@@ -210,7 +210,7 @@ def contour(row, data):
         y += p["bow"] * (1 - (x / p["width"]) ** 2) * (0.7 + 0.3 * x / p["width"])
         a = p["rotation"]
         xr, yr = x * cos(a) - y * sin(a), x * sin(a) + y * cos(a)
-        z = p.get("depth", 0.0) * sin(p.get("depth_cycles", 0) * t + p.get("depth_phase", 0.0))
+        z = p["depth"] * sin(p["depth_cycles"] * t + p["depth_phase"])
         dense.append((xr, yr, z))
     return finish(uniform_loop(dense, row.period_pips), row.dimensions, PEAK)
 

@@ -205,7 +205,7 @@ def dialogue(row, data):
     for axis in range(3):
         require_apart(row.period_pips, events, axis, row.name)
     out = render(row.period_pips, events)
-    drift(out, [(1, 1, 0.1, params.get("lean", 0.0))])
+    drift(out, [(1, 1, 0.1, params["lean"])])
     return finish(out, row.dimensions, 0.84)
 
 
@@ -235,7 +235,7 @@ def burst(row, data):
     # which may curl into a loop.
     s = params["settle"]
     at = pips(s["at"])
-    curl = tuple(s.get("curl", (0.0, 0.0, 0.0)))
+    curl = tuple(s["curl"])
     for i, (delay, half, *v) in enumerate(s["moves"]):
         events.append(Event(at + delay, float(half), tuple(v), curl=curl if i == 0 else (0.0, 0.0, 0.0)))
     for axis in range(3):
@@ -256,7 +256,7 @@ def gesture(row, data):
     if keys[0][0] != 0 or any(b[0] <= a[0] for a, b in zip(keys, keys[1:])) \
             or keys[-1][0] >= row.period_pips:
         raise ValueError("gesture keys must start at beat 0 and rise strictly within the loop")
-    bows = {int(b[0]): point(b[1:]) for b in p.get("bows", [])}
+    bows = {int(b[0]): point(b[1:]) for b in p["bows"]}
     if any(not 0 <= s < len(keys) for s in bows):
         raise ValueError("a bow names a segment the gesture does not have")
     return finish(eased_keys(keys, row.period_pips, bows), row.dimensions, PEAK)

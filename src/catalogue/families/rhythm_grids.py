@@ -81,8 +81,8 @@ def swing(row, data):
     score = data["score"][word]
     beat, ghost = data["beat"], data["ghost"]
     offbeat = data["offbeat"][score["offbeat"]]
-    rests = set(score.get("rest_beats", ()))
-    ghosts = set(score.get("ghost_beats", ()))
+    rests = set(score["rest_beats"])
+    ghosts = set(score["ghost_beats"])
     p = row.period_pips
     events = []
     for j in range(p // PIPS_PER_BEAT):

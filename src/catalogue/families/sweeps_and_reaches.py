@@ -18,7 +18,7 @@ def scan(row, data):
     passes = p["passes"]
     check_name_numbers(row, passes)
     half, top, pitch, margin = p["half_width"], p["top"], p["pitch"], p["margin"]
-    tilt, depth = p.get("tilt", 0.0), p.get("depth", 0.0)
+    tilt, depth = p["tilt"], p["depth"]
     vertices, bows = [], []
     for j in range(passes):
         y = top - j * pitch
@@ -28,7 +28,7 @@ def scan(row, data):
             ends.reverse()
         vertices += ends
         # A pass may bow down in the plane or dip in depth; the turn after it runs straight.
-        bows += [(0.0, -p.get("bow", 0.0), -p.get("dip", 0.0)), (0.0, 0.0, 0.0)]
+        bows += [(0.0, -p["bow"], -p["dip"]), (0.0, 0.0, 0.0)]
     bottom = top - (passes - 1) * pitch
     # The return runs on past the last pass's end, climbs outside the field and comes
     # back level with the first pass; from the right it first crosses over the top.

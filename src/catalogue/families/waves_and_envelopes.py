@@ -284,7 +284,7 @@ TIMINGS = {"plain": _plain, "settle": _settle, "depart": _depart}
 def ease(row, data):
     p = data[row.name]
     curve = CURVES[p["curve"]]
-    timing = TIMINGS[p.get("timing", "plain")]
+    timing = TIMINGS[p["timing"]]
     low, high = p["low"], p["high"]
     n = row.period_pips
     half = n // 2

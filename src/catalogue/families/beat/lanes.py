@@ -8,12 +8,15 @@ from __future__ import annotations
 
 import math
 
-from ..kit import TAU, add_bump, closed_keys, eased_lane, plain_sum
+from ..kit import TAU, add_bump, bump, closed_keys, eased_lane, plain_sum, quintic
 
 # Largest change a keyed segment may make per pip, under the catalogue's 0.15 step bar.
 KEY_SLOPE = 0.14
 # Peak slope of the quintic ease relative to its mean slope.
 QUINTIC_PEAK = 1.875
+# Largest size of a hit's bump per pip of its shorter flank: a hit crowded by its neighbours
+# has no time to travel far, so it moves less rather than faster.
+BUMP_SLOPE = 0.07
 
 
 def zeros(period: int) -> list[float]:
@@ -40,10 +43,11 @@ def gap_before(hits: list[tuple[int, float]], i: int, period: int) -> int:
 
 
 def add_hits(lane: list[float], hits, period: int, amp, attack: float, release: float,
-             sides=None) -> None:
+             sides=None, crowded: bool = True) -> None:
     """One bump per hit, scaled by velocity; the release never reaches past the next hit.
 
     `amp` is a number or a function of (index, velocity); `sides` an optional sign per index.
+    A crowded hit moves less (BUMP_SLOPE), unless the lane is a force rather than a path.
     """
     for i, (pip, vel) in enumerate(hits):
         a = amp(i, vel) if callable(amp) else amp * vel
@@ -52,7 +56,32 @@ def add_hits(lane: list[float], hits, period: int, amp, attack: float, release: 
         gap = gap_after(hits, i, period)
         rel = max(min(release, gap), 4.0)
         att = max(min(attack, 0.5 * gap_before(hits, i, period)), 3.0)
+        if crowded:
+            a = math.copysign(min(abs(a), BUMP_SLOPE * min(att, rel)), a)
         add_bump(lane, pip, a, att, rel)
+
+
+def add_notes(lane: list[float], notes, period: int, amp: float, attack: float,
+              release: float, sides=None) -> None:
+    """Like add_hits for held notes: each rises to its pip, holds for its length and bends
+    by its slide (an octave is half the note's size) over the slide's last pips."""
+    for i, note in enumerate(notes):
+        a = amp * note.velocity * (sides(i) if sides is not None else 1.0)
+        end = note.pip + note.length
+        nxt = notes[(i + 1) % len(notes)].pip
+        gap = (nxt - end) % period if len(notes) > 1 else period - note.length
+        rel = max(min(release, gap), 4.0)
+        att = max(min(attack, 0.5 * gap_before([(n.pip, 0) for n in notes], i, period)), 3.0)
+        bend = note.slide / 24.0
+        a = math.copysign(min(abs(a), BUMP_SLOPE * min(att, rel) / max(1.0, 1.0 + bend)), a)
+        first = math.floor(note.pip - att) + 1
+        last = math.ceil(end + rel) - 1
+        for k in range(first, last + 1):
+            w = bump(k - note.pip, att) if k < note.pip else bump(max(0, k - end), att, rel)
+            if note.slide_pips and k > end - note.slide_pips:
+                w = w * (1.0 + bend * quintic(min(1.0, (k - end + note.slide_pips)
+                                                  / note.slide_pips)))
+            lane[k % period] += a * w
 
 
 def alternate(i: int) -> float:

@@ -11,7 +11,7 @@ from __future__ import annotations
 import math
 
 from .score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
-from .lanes import (KEY_SLOPE, QUINTIC_PEAK, add_hits, add_tremor, alternate,
+from .lanes import (KEY_SLOPE, QUINTIC_PEAK, add_hits, add_notes, add_tremor, alternate,
                     driven_spring, gap_after, keyed, limit_keys, warped_phase, zeros)
 from ..kit import PI, PIPS_PER_BEAT, TAU, add_bump
 
@@ -35,20 +35,50 @@ def _flutter_or(score: Score, *fallbacks: tuple[str, ...]) -> list[tuple[int, fl
     return score.kicks()
 
 
-def _depth_or_kicks(score: Score, kick_share: float) -> tuple[list[tuple[int, float]], float]:
-    """The depth lanes' hits at full weight, or the kicks at `kick_share` for a style without."""
-    hits = score.hits(*DEPTH)
-    if hits:
-        return hits, 1.0
-    return score.kicks(), kick_share
+def _add_low(lanes_amps, score: Score, kick_share: float, attack: float, release: float) -> None:
+    """The bass line held and sliding as written, or the kicks at `kick_share` for a style
+    without one; `lanes_amps` pairs each lane with its size. Crashes open a long swell."""
+    p = score.period
+    notes = score.held("bass", "log_drum")
+    for lane, amp in lanes_amps:
+        if notes:
+            add_notes(lane, notes, p, amp, attack, release)
+            add_hits(lane, score.hits("crash"), p, amp, attack, release)
+        else:
+            add_hits(lane, score.hits("crash") or score.kicks(), p,
+                     amp * (1.0 if score.hits("crash") else kick_share), attack, release)
 
 
 def _add_depth(lane: list[float], score: Score, amp: float, attack: float, release: float) -> None:
     """Bass and log drum swell one way, alternating note by note; crashes open a long swell."""
     period = score.period
-    low = score.hits("bass", "log_drum")
-    add_hits(lane, low, period, amp, attack, release, sides=alternate)
+    add_notes(lane, score.held("bass", "log_drum"), period, amp, attack, release,
+              sides=alternate)
     add_hits(lane, score.hits("crash"), period, -0.7 * amp, attack * 1.5, release * 2.5)
+
+
+def _clear_of(hits, score: Score, room: int) -> list[tuple[int, float]]:
+    """The hits further than `room` pips from any strong backbeat, one per pip (the loudest),
+    in pip order."""
+    back = score.strong_backbeats()
+    p = score.period
+    at: dict[int, float] = {}
+    for pip, vel in hits:
+        if all(min((pip - b) % p, (b - pip) % p) > room for b in back):
+            at[pip] = max(vel, at.get(pip, 0.0))
+    return sorted(at.items())
+
+
+def _spaced(hits, period: int, room: int = 16) -> list[tuple[int, float]]:
+    """Hits at least `room` pips apart, seam included: of two closer hits the louder stays.
+
+    A broad swing turns once per spaced hit; turning at each of two close hits would jerk.
+    """
+    out: list[tuple[int, float]] = []
+    for hit in sorted(hits, key=lambda h: (-h[1], h[0])):
+        if all(min((hit[0] - q) % period, (q - hit[0]) % period) >= room for q, _ in out):
+            out.append(hit)
+    return sorted(out)
 
 
 def _ghosts(score: Score) -> list[tuple[int, float]]:
@@ -80,9 +110,14 @@ def bounce(score: Score):
             keys.append((pip + rise + 0.4 * (gap - rise - fall), lift))
     ys = keyed(p, [(k % p, v) for k, v in keys])
 
+    # Backbeats sway to alternate sides; ghosts and percussion flick smaller, and keep clear
+    # of a backbeat so as not to pull its accent off its hit.
     xs = zeros(p)
-    add_hits(xs, score.backbeat(), p, 0.62, 10, 28, sides=alternate)
-    add_hits(xs, score.hits(*PERCUSSION), p, 0.22, 6, 16, sides=alternate)
+    back = [h for h in score.backbeat() if h[1] >= GHOST_VELOCITY]
+    add_hits(xs, back, p, 0.62, 10, 28, sides=alternate)
+    add_hits(xs, _clear_of(score.hits(*PERCUSSION), score, 16), p, 0.2, 5, 12, sides=alternate)
+    ghosts = _clear_of(_ghosts(score), score, 12)
+    add_hits(xs, ghosts, p, lambda i, v: 0.35 * alternate(i), 6, 12)
     zs = zeros(p)
     _add_depth(zs, score, 0.5, 8, 40)
     return xs, ys, zs
@@ -167,9 +202,7 @@ def glide(score: Score):
     xs = [math.sin(t) for t in theta]
     ys = [0.55 * math.sin(2 * t + 0.6) for t in theta]
     zs = [0.5 * math.cos(t) for t in theta]
-    low, share = _depth_or_kicks(score, 0.5)
-    add_hits(zs, low, p, -0.45 * share, 12, 56)
-    add_hits(ys, low, p, -0.25 * share, 12, 56)
+    _add_low(((zs, -0.45), (ys, -0.25)), score, 0.5, 12, 56)
     add_hits(xs, score.backbeat(), p, 0.15, 10, 30, sides=alternate)
     add_hits(ys, score.hits(*PERCUSSION), p, 0.22, 8, 24)
     add_hits(zs, score.hits(*PERCUSSION), p, 0.15, 8, 24, sides=alternate)
@@ -204,7 +237,7 @@ def recoil(score: Score):
     xs = zeros(p)
     add_hits(xs, back, p, 0.65, 12, 40)
     ys = zeros(p)
-    add_hits(ys, score.kicks(), p, -0.5, 8, 24)
+    add_hits(ys, score.kicks(), p, -0.5, 14, 28)
     zs = zeros(p)
     echo = [((pip + 24) % p, vel) for pip, vel in back]
     echo.sort()
@@ -221,12 +254,14 @@ def flutter(score: Score):
     """A wide kick-to-backbeat arc with hat and shaker tremors riding on it."""
     p = score.period
     marks: dict[int, float] = {pip: -0.55 * vel for pip, vel in score.kicks()}
-    back = score.backbeat()
+    # Ghosts flick (below) rather than bend the arc.
+    back = [h for h in score.backbeat() if h[1] >= GHOST_VELOCITY]
     for pip, vel in back:
         marks[pip] = 0.55 * vel
     if not back:
         marks = {pip: v * alternate(i) for i, (pip, v) in enumerate(sorted(marks.items()))}
-    keys = [[pip, v, abs(v)] for pip, v in sorted(marks.items())]
+    spaced = _spaced([(pip, abs(v)) for pip, v in marks.items()], p)
+    keys = [[pip, marks[pip], abs(marks[pip])] for pip, _ in spaced]
     limit_keys(keys, p)
     xs = keyed(p, [(k[0], k[1]) for k in keys])
     ys = [0.45 * (x / 0.55) ** 2 - 0.2 for x in xs]
@@ -235,22 +270,27 @@ def flutter(score: Score):
         add_tremor(ys, pip, 0.12 * vel, 12, 2)
         add_tremor(zs, pip, 0.2 * vel, 16, 1.5)
     _add_depth(zs, score, 0.25, 12, 48)
-    _add_ghost_flicks(ys, score, 0.15)
+    _add_ghost_flicks(ys, score, 0.3)
+    _add_ghost_flicks(zs, score, 0.25)
     return xs, ys, zs
 
 
 def dive(score: Score):
     """Bass plunges broadly into depth; kicks and backbeat swing a counterweight side to side."""
     p = score.period
-    low, share = _depth_or_kicks(score, 0.6)
     plunge = zeros(p)
-    add_hits(plunge, low, p, -0.7 * share, 24, 80)
+    _add_low(((plunge, -0.7),), score, 0.6, 24, 80)
     zs = plunge
     ys = [0.45 * z for z in plunge]
-    drums = score.hits("kick", "snare", "clap", *PERCUSSION)
+    # Only kicks and full backbeats swing the counterweight: a swing to every ghost or
+    # percussion hit would shake rather than sway.
+    back = [h for h in score.backbeat() if h[1] >= GHOST_VELOCITY]
+    drums = _spaced(dict(score.kicks() + back).items(), p)
     xs = zeros(p)
-    add_hits(xs, drums, p, 0.4, 8, 30, sides=alternate)
-    add_hits(ys, score.backbeat(), p, 0.2, 8, 24)
+    add_hits(xs, drums, p, 0.4, 16, 36, sides=alternate)
+    add_hits(ys, back, p, 0.2, 8, 24)
+    add_hits(ys, _clear_of(score.hits(*PERCUSSION), score, 8), p, 0.15, 5, 12, sides=alternate)
+    add_hits(ys, _clear_of(_ghosts(score), score, 8), p, lambda i, v: 0.3 * alternate(i), 5, 12)
     return xs, ys, zs
 
 
@@ -362,13 +402,13 @@ def spring(score: Score):
     p = score.period
     kicks = score.kicks()
     fx, fy, fz = zeros(p), zeros(p), zeros(p)
-    add_hits(fx, score.backbeat_or_kicks(), p, 1.0, 3, 5, sides=alternate)
-    add_hits(fy, kicks, p, -1.0, 3, 5)
-    add_hits(fz, score.hits(*PERCUSSION, *FLUTTER), p, 0.5, 3, 5, sides=alternate)
-    add_hits(fz, score.hits(*DEPTH), p, -1.0, 3, 5)
+    add_hits(fx, score.backbeat_or_kicks(), p, 1.0, 3, 5, sides=alternate, crowded=False)
+    add_hits(fy, kicks, p, -1.0, 3, 5, crowded=False)
+    add_hits(fz, score.hits(*PERCUSSION, *FLUTTER), p, 0.5, 3, 5, sides=alternate, crowded=False)
+    add_hits(fz, score.hits(*DEPTH), p, -1.0, 3, 5, crowded=False)
     if not any(fz):
-        add_hits(fz, kicks, p, 0.5, 3, 5, sides=alternate)
-    add_hits(fx, _ghosts(score), p, lambda i, v: 0.5 * alternate(i), 3, 5)
+        add_hits(fz, kicks, p, 0.5, 3, 5, sides=alternate, crowded=False)
+    add_hits(fx, _ghosts(score), p, lambda i, v: 0.5 * alternate(i), 3, 5, crowded=False)
     xs = driven_spring(p, fx, TAU / 44, 0.12)
     ys = driven_spring(p, fy, TAU / 38, 0.12)
     zs = driven_spring(p, fz, TAU / 52, 0.1)
@@ -414,9 +454,10 @@ def _add_hat_detail(lanes, axes: tuple[int, ...], size: float, score: Score) -> 
     """Each hat flicks a little, turning on from the hat before; louder hats turn further.
 
     The turns follow how many hats fall in each beat and how loud they are, so styles that
-    share their drums but not their hats still move apart.
+    share their drums but not their hats still move apart. Hats right at a backbeat leave
+    it to the backbeat.
     """
-    hits = score.hits(*FLUTTER)
+    hits = _clear_of(score.hits(*FLUTTER), score, 14)
     angles, turn = [], 0.0
     for _, vel in hits:
         angles.append(turn)

@@ -58,6 +58,8 @@ def _fit_sides(lanes, pinned: int):
 def beat(row, data):
     style, motion = split_name(row.name)
     score = Score(style, data[style], row.period_pips)
+    if score.variant_of is not None and score.variant_of not in data:
+        raise DataError(f"score {style}: variant_of names no style: {score.variant_of!r}")
     lanes = motion_lanes(motion, score)
     if motion in PINNED:
         xs, ys, zs = _fit_sides(lanes, PINNED[motion])

@@ -4,9 +4,10 @@ from __future__ import annotations
 
 import math
 from collections.abc import Mapping
+from typing import NamedTuple
 
 from catalogue_data import DataError
-from ..kit import plain_sum
+from ..kit import PIPS_PER_BEAT, plain_sum
 
 LANES = ("kick", "snare", "clap", "rim", "closed_hat", "open_hat", "ride", "crash", "shaker",
          "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave", "perc", "bass", "log_drum")
@@ -15,8 +16,20 @@ PERCUSSION = ("rim", "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave",
 FLUTTER = ("closed_hat", "open_hat", "ride", "shaker")
 DEPTH = ("bass", "log_drum", "crash")
 
+# Lanes whose notes may hold and slide: [pip, velocity, length] or
+# [pip, velocity, length, slide, slide_pips], the slide in semitones, reached at the note's end.
+HELD = ("bass", "log_drum")
 # A snare hit this quiet is a ghost note, not a backbeat.
 GHOST_VELOCITY = 0.45
+BAR = 4 * PIPS_PER_BEAT
+
+
+class Note(NamedTuple):
+    pip: int
+    velocity: float
+    length: int
+    slide: float
+    slide_pips: int
 
 
 class Score:
@@ -26,31 +39,36 @@ class Score:
         self.style = style
         self.period = period
         where = f"score {style}"
-        if raw.get("period_pips") != period:
-            raise DataError(f"{where}: period_pips is {raw.get('period_pips')!r}, "
+        if raw["period_pips"] != period:
+            raise DataError(f"{where}: period_pips is {raw['period_pips']!r}, "
                             f"the catalogue says {period}")
-        self.bpm = raw.get("bpm")
-        lanes = raw.get("lanes")
+        self.bpm = raw["bpm"]
+        # Only a variant names the style it varies; the key is absent from every other score.
+        self.variant_of = raw["variant_of"] if "variant_of" in raw else None
+        if self.variant_of is not None and (not isinstance(self.variant_of, str)
+                                            or self.variant_of == style):
+            raise DataError(f"{where}: variant_of names another style, got {self.variant_of!r}")
+        lanes = raw["lanes"]
         if not isinstance(lanes, Mapping) or not lanes:
             raise DataError(f"{where}: no [lanes]")
         self.lanes: dict[str, list[tuple[int, float]]] = {}
+        self.notes: dict[str, list[Note]] = {}
         for name, hits in lanes.items():
             if name not in LANES:
                 raise DataError(f"{where}: unknown lane {name!r}")
-            parsed = []
-            for hit in hits:
-                if (not isinstance(hit, list) or len(hit) != 2 or type(hit[0]) is not int
-                        or isinstance(hit[1], bool) or not isinstance(hit[1], (int, float))):
-                    raise DataError(f"{where}: lane {name}: a hit is [pip, velocity], got {hit!r}")
-                pip, vel = hit[0], float(hit[1])
-                if not 0 <= pip < period or not 0.0 < vel <= 1.0:
-                    raise DataError(f"{where}: lane {name}: hit {hit!r} is outside the loop "
-                                    "or its velocity outside (0, 1]")
-                if parsed and pip <= parsed[-1][0]:
-                    raise DataError(f"{where}: lane {name}: hits must ascend by pip ({hit!r})")
-                parsed.append((pip, vel))
-            if parsed:
-                self.lanes[name] = parsed
+            notes = [_note(f"{where}: lane {name}", hit, period, name in HELD) for hit in hits]
+            for a, b in zip(notes, notes[1:]):
+                if b.pip <= a.pip:
+                    raise DataError(f"{where}: lane {name}: hits must ascend by pip "
+                                    f"({list(b[:2])!r})")
+                if b.pip < a.pip + a.length:
+                    raise DataError(f"{where}: lane {name}: the note at {a.pip} lasts past "
+                                    f"the next at {b.pip}")
+            if notes and notes[-1].pip + notes[-1].length > notes[0].pip + period:
+                raise DataError(f"{where}: lane {name}: the last note lasts past the first")
+            if notes:
+                self.lanes[name] = [(n.pip, n.velocity) for n in notes]
+                self.notes[name] = notes
         if not self.lanes:
             raise DataError(f"{where}: every lane is empty")
 
@@ -70,11 +88,29 @@ class Score:
         return max(self.lanes.values(), key=lambda h: (plain_sum(v for _, v in h), len(h)))
 
     def backbeat(self) -> list[tuple[int, float]]:
-        """Side-accent hits: the snares, or the claps where the style has no snare."""
-        for name in ("snare", "clap"):
-            if name in self.lanes:
-                return self.lanes[name]
-        return []
+        """Side-accent hits: snares and claps, and rims that carry a backbeat.
+
+        A rim played on a beat after the one, loud enough not to be a ghost, is the backbeat
+        of styles that voice it on the rim (rockers, afro house, clave grooves).
+        """
+        rims = [h for h in self.lanes.get("rim", ()) if _on_backbeat(h)]
+        merged = dict(rims)
+        for pip, vel in self.hits("snare", "clap"):
+            merged[pip] = max(vel, merged.get(pip, 0.0))
+        return sorted(merged.items())
+
+    def strong_backbeats(self) -> list[int]:
+        """Pips of the backbeats every motion must answer, unmoved by finer detail."""
+        return [pip for pip, vel in self.backbeat() if _on_backbeat((pip, vel))]
+
+    def held(self, *names: str) -> list[Note]:
+        """Notes of the named held lanes in pip order; the loudest where two coincide."""
+        at: dict[int, Note] = {}
+        for name in names:
+            for note in self.notes.get(name, ()):
+                if note.pip not in at or note.velocity > at[note.pip].velocity:
+                    at[note.pip] = note
+        return [at[k] for k in sorted(at)]
 
     def backbeat_or_kicks(self) -> list[tuple[int, float]]:
         """The backbeat, or every other kick for a style that has none."""
@@ -98,6 +134,34 @@ class Score:
         out = [(pip, math.sqrt(vel) * _weight(name))
                for name, hits in self.lanes.items() for pip, vel in hits]
         return sorted(out)
+
+
+def _on_backbeat(hit: tuple[int, float]) -> bool:
+    pip, vel = hit
+    return vel >= GHOST_VELOCITY and pip % PIPS_PER_BEAT == 0 and pip % BAR != 0
+
+
+def _note(where: str, hit, period: int, held: bool) -> Note:
+    """One hit of a lane; only the held lanes may give a length and a slide."""
+    shape = "[pip, velocity, length, slide, slide_pips]" if held else "[pip, velocity]"
+    sizes = (2, 3, 5) if held else (2,)
+    if (not isinstance(hit, list) or len(hit) not in sizes
+            or any(type(v) is not int for v in hit[:1] + hit[2:3] + hit[4:5])
+            or any(isinstance(v, bool) or not isinstance(v, (int, float))
+                   for v in hit[1:2] + hit[3:4])):
+        raise DataError(f"{where}: a hit is {shape}, got {hit!r}")
+    pip, vel = hit[0], float(hit[1])
+    if not 0 <= pip < period or not 0.0 < vel <= 1.0:
+        raise DataError(f"{where}: hit {hit!r} is outside the loop "
+                        "or its velocity outside (0, 1]")
+    length = hit[2] if len(hit) > 2 else 0
+    slide, slide_pips = (float(hit[3]), hit[4]) if len(hit) > 4 else (0.0, 0)
+    if length < 0 or not 0 <= slide_pips <= length or not -24.0 <= slide <= 24.0:
+        raise DataError(f"{where}: hit {hit!r}: a length of 0 or more, a slide within two "
+                        "octaves over at most the note's length")
+    if (slide == 0.0) != (slide_pips == 0):
+        raise DataError(f"{where}: hit {hit!r}: a slide needs both a target and a time")
+    return Note(pip, vel, length, slide, slide_pips)
 
 
 def _weight(lane: str) -> float:

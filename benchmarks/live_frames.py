@@ -1,0 +1,212 @@
+"""Measure kinetra_live's frame against the bare kinetra.sample calls it is built on.
+
+    python benchmarks/live_frames.py [--dmx] [--jitter SECONDS]
+
+Frame cost for 64, 512 and 2,048 fixtures: the sampler's frame (phase, speed, sample,
+transforms) and the frame with every fixture mapped to 16-bit DMX pan and tilt, each as a
+ratio to the baseline loop of bare `kinetra.sample(name, pip).as_tuple()` calls for the same
+fixtures, timed in the same run (best of several repeats, in processor time: the machine may
+be busy with other work). `--dmx` compares the two DMX
+libraries, pyartnet and sacn, sending one full universe to a socket on 127.0.0.1. `--jitter`
+runs the live frame loop on the real clock and prints the frame-interval error.
+"""
+
+from __future__ import annotations
+
+import argparse
+import asyncio
+import os
+import socket
+import statistics
+import sys
+import time
+from fractions import Fraction
+
+import kinetra
+
+from kinetra_live.outputs import mapping
+from kinetra_live.run import Runner
+from kinetra_live.sampler import Sampler
+from kinetra_live.show import parse_show
+
+GOAL_MS = 2.0
+
+
+def show_of(count: int, fps: int = 44):
+    names = [row["name"] for row in kinetra.catalogue()][::27][:64]
+    fixtures = []
+    for i in range(count):
+        fixture = {"name": f"f{i}", "pattern": names[i % len(names)], "phase_pips": i * 3,
+                   "speed": ["1", "3/2", "1/2", "2"][i % 4]}
+        if i % 2:
+            fixture.update(scale=[0.8, 0.8, 1], rotate_degrees=30)
+        if i < 512 * 255 // 2:
+            fixture["dmx"] = {"universe": 1 + i // 128, "pan": 1 + 4 * (i % 128),
+                              "tilt": 3 + 4 * (i % 128), "bits": 16}
+        fixtures.append(fixture)
+    return parse_show({"clock": {"bpm": 128}, "fps": fps, "fixture": fixtures})
+
+
+def best_ms(action, frames: int, repeats: int = 7) -> float:
+    best = float("inf")
+    for _ in range(repeats):
+        began = time.process_time()
+        for pip in range(frames):
+            action(pip)
+        best = min(best, (time.process_time() - began) / frames)
+    return best * 1000
+
+
+def frame_costs() -> bool:
+    met = True
+    print(f"{'fixtures':>8} {'bare sample':>12} {'frame':>9} {'ratio':>6} "
+          f"{'frame+DMX':>10} {'ratio':>6}")
+    for count in (64, 512, 2048):
+        show = show_of(count)
+        sampler = Sampler(show)
+        pairs = [(f.pattern, show.phase_of(f)) for f in show.fixtures]
+        sample = kinetra.sample
+        patches = [f.dmx for f in show.fixtures]
+        dmx_values = mapping.dmx_values
+
+        def bare(pip):
+            for name, phase in pairs:
+                sample(name, pip + phase).as_tuple()
+
+        def with_dmx(pip):
+            for patch, state in zip(patches, sampler.frame(pip).fixtures):
+                dmx_values(patch, state.out)
+
+        frames = max(20, 20000 // count)
+        base = best_ms(bare, frames)
+        frame = best_ms(sampler.frame, frames)
+        dmx = best_ms(with_dmx, frames)
+        print(f"{count:>8} {base:>9.3f} ms {frame:>6.3f} ms {frame / base:>6.2f} "
+              f"{dmx:>7.3f} ms {dmx / base:>6.2f}")
+        if count == 512:
+            met = dmx <= GOAL_MS
+    print(f"goal: 512 fixtures with DMX mapping in at most {GOAL_MS} ms: "
+          f"{'met' if met else 'missed'}")
+    return met
+
+
+def dmx_libraries() -> None:
+    """One full universe (512 channels) a frame, sent to a socket nobody reads."""
+    from pyartnet import SacnNode
+    import sacn
+
+    sink = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sink.bind(("127.0.0.1", 0))
+    port = sink.getsockname()[1]
+    frames = 2000
+    values = [bytes((i + k) % 256 for i in range(512)) for k in range(8)]
+
+    loop = asyncio.new_event_loop()
+    node = SacnNode.create("127.0.0.1", port)
+    universe = node.add_universe(1)
+    channel = universe.add_channel(1, 512)
+
+    async def open_node():
+        await node.__aenter__()
+        await node.stop_refresh()
+    loop.run_until_complete(open_node())
+
+    async def pyartnet_frame(k):
+        channel.set_values(values[k % 8])
+        universe.send_data()
+
+    began = time.process_time()
+    for k in range(frames):
+        loop.run_until_complete(pyartnet_frame(k))
+    pyartnet_us = (time.process_time() - began) / frames * 1e6
+    loop.run_until_complete(node.__aexit__(None, None, None))
+    loop.close()
+
+    sender = sacn.sACNsender(bind_address="127.0.0.1", bind_port=0, universeDiscovery=False,
+                             fps=44)
+    sender.activate_output(1)
+    sender[1].destination = "127.0.0.1"
+    sender[1].multicast = False
+    began = time.process_time()
+    for k in range(frames):
+        sender[1].dmx_data = values[k % 8]
+    assign_us = (time.process_time() - began) / frames * 1e6
+    handler = sender._sender_handler      # its per-packet send, as its own thread calls it
+    began = time.process_time()
+    for k in range(frames):
+        sender[1].dmx_data = values[k % 8]
+        handler.send_out(sender[1], time.time())
+    sacn_us = (time.process_time() - began) / frames * 1e6
+    sender.stop()
+    sink.close()
+    print("one 512-channel sACN universe a frame, to 127.0.0.1:")
+    print(f"  pyartnet: {pyartnet_us:7.1f} us a frame (set + send on the caller's thread), "
+          f"{1e6 / pyartnet_us:8.0f} frames/s")
+    print(f"  sacn:     {sacn_us:7.1f} us a frame (assign {assign_us:.1f} us + its send), "
+          f"{1e6 / sacn_us:8.0f} frames/s; sent by its own thread at its fps, or with "
+          f"flush() plus a multicast sync packet")
+
+
+class RealClock:
+    """A tempo map read on the monotonic clock, as the live loop reads it."""
+    name = "internal"
+
+    def __init__(self, show):
+        self.tempo_map, self.origin = show.clock.tempo_map(), time.monotonic_ns()
+
+    def now(self):
+        return Fraction(time.monotonic_ns() - self.origin, 10**9)
+
+    def pip_at(self, s):
+        return self.tempo_map.pip_at(s)
+
+    def beat_at(self, s):
+        return self.tempo_map.beat_at(s)
+
+    def bpm_at(self, s):
+        return self.tempo_map.bpm_at(s)
+
+    def close(self):
+        pass
+
+
+def jitter(seconds: float, count: int = 512) -> None:
+    show = show_of(count)
+    stamps: list[int] = []
+
+    runner = Runner(show, RealClock(show), [])
+    until = time.monotonic_ns() + round(seconds * 1e9)
+
+    class Stamp:
+        def send(self, frame):
+            stamps.append(time.monotonic_ns())
+            runner.stopping = stamps[-1] >= until
+
+    runner.senders.append(Stamp())
+    runner.run()
+    period = 1e9 / show.fps
+    errors = sorted(abs((b - a) - period) / 1e6 for a, b in zip(stamps, stamps[1:]))
+    print(f"live frame interval over {seconds:g} s at {show.fps} fps, {count} fixtures: "
+          f"error p50 {statistics.median(errors):.3f} ms, "
+          f"p99 {errors[int(len(errors) * 0.99)]:.3f} ms, worst {errors[-1]:.3f} ms; "
+          f"{runner.late} frames late; load average {os.getloadavg()[0]:.1f} "
+          f"on {os.cpu_count()} processors")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--dmx", action="store_true", help="compare pyartnet and sacn")
+    parser.add_argument("--jitter", type=float, metavar="SECONDS",
+                        help="measure the live frame interval for this long (e.g. 60)")
+    args = parser.parse_args()
+    frame_costs()
+    if args.dmx:
+        dmx_libraries()
+    if args.jitter:
+        jitter(args.jitter)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

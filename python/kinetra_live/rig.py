@@ -1,0 +1,142 @@
+"""The live state of one fixture: where its pattern comes from, its pip, its transforms.
+
+A fixture's pip is whole-pip arithmetic on the show's pip: `anchor + floor((pip - since) *
+speed) + phase`. A speed change re-anchors at the pip it happens, so the motion is continuous
+and the phase (the fixture's offset plus its group's spread) is never touched: fixtures that
+share a speed keep their offsets exactly through every tempo and speed change.
+"""
+
+from __future__ import annotations
+
+import math
+from fractions import Fraction
+from typing import Callable
+
+import kinetra
+
+from . import show as shows
+from .timebase import PIPS_PER_BEAT, pip_of
+
+Triple = tuple[float, float, float]
+
+
+def pattern_source(show: shows.Show, name: str) -> Callable[[int], Triple]:
+    """pip -> (x, y, z) for a default pattern, a pack pattern or a pack recording."""
+    pack = show.pack
+    if pack is not None:
+        recording = pack.recording(name)
+        if recording is not None:
+            return _recording_source(recording)
+        if any(p.name == name for p in pack.patterns):
+            library_sample = pack.library.sample
+            return lambda pip: library_sample(name, pip).as_tuple()
+    module_sample = kinetra.sample
+    return lambda pip: module_sample(name, pip).as_tuple()
+
+
+def _recording_source(recording: kinetra.SampledRecording) -> Callable[[int], Triple]:
+    # A recording does not loop: before its first pip it holds the first row, after its last
+    # the last. Axes beyond the third are not motion; missing ones are 0.0.
+    first = recording.start_pip
+    last = first + recording.sample_count - 1
+    pad = (0.0, 0.0, 0.0)
+
+    def sample(pip: int) -> Triple:
+        row = recording.sample(pip=min(max(pip, first), last))
+        return tuple((row + list(pad))[:3])
+    return sample
+
+
+class Transform:
+    """Swap, invert and scale per axis, then rotate about z, then keep within [-1, 1]; folded
+    into one matrix so a frame costs nine products a fixture."""
+
+    __slots__ = ("matrix", "identity")
+
+    def __init__(self, fixture: shows.Fixture):
+        order = [0, 1, 2]
+        if fixture.swap is not None:
+            a, b = (shows.AXES.index(axis) for axis in fixture.swap)
+            order[a], order[b] = order[b], order[a]
+        gains = [(-s if inv else s) for s, inv in zip(fixture.scale, fixture.invert)]
+        angle = math.radians(fixture.rotate_degrees)
+        cos, sin = math.cos(angle), math.sin(angle)
+        if fixture.rotate_degrees % 90 == 0:
+            # quarter turns are exact, so 90 degrees swaps x and y without a stray 6e-17
+            cos, sin = round(cos), round(sin)
+        rotation = ((cos, -sin, 0.0), (sin, cos, 0.0), (0.0, 0.0, 1.0))
+        # out = R * G * P * raw, with P picking raw[order[i]] for axis i
+        self.matrix = tuple(tuple(sum(rotation[r][k] * (gains[k] if order[k] == c else 0.0)
+                                      for k in range(3)) for c in range(3)) for r in range(3))
+        self.identity = self.matrix == ((1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, 1.0))
+
+    def __call__(self, raw: Triple) -> Triple:
+        if self.identity:
+            return raw
+        x, y, z = raw
+        (a, b, c), (d, e, f), (g, h, i) = self.matrix
+        return (min(max(a * x + b * y + c * z, -1.0), 1.0),
+                min(max(d * x + e * y + f * z, -1.0), 1.0),
+                min(max(g * x + h * y + i * z, -1.0), 1.0))
+
+
+class Fade:
+    """A crossfade to another pattern, from `start_pip` over `span_pips` of the show."""
+
+    __slots__ = ("to", "source", "start_pip", "span")
+
+    def __init__(self, show: shows.Show, to: str, start_pip: int, beats: Fraction):
+        self.to, self.source = to, pattern_source(show, to)
+        self.start_pip = start_pip
+        self.span = Fraction(beats) * PIPS_PER_BEAT
+
+    def weight(self, pip: int) -> float:
+        if pip <= self.start_pip:
+            return 0.0
+        # exact integers divided once: a correctly rounded weight
+        done = (pip - self.start_pip) * self.span.denominator
+        return 1.0 if done >= self.span.numerator else done / self.span.numerator
+
+
+class FixtureRig:
+    """One fixture of a running show."""
+
+    __slots__ = ("spec", "name", "pattern", "source", "phase", "transform", "fade",
+                 "_since", "_anchor", "_num", "_den")
+
+    def __init__(self, show: shows.Show, fixture: shows.Fixture):
+        self.spec, self.name = fixture, fixture.name
+        self.pattern, self.source = fixture.pattern, pattern_source(show, fixture.pattern)
+        self.phase = show.phase_of(fixture)
+        self.transform = Transform(fixture)
+        self._since, self._anchor = 0, 0
+        self._num, self._den = fixture.speed.numerator, fixture.speed.denominator
+        fade = fixture.crossfade
+        self.fade = (None if fade is None else
+                     Fade(show, fade.to, pip_of(fade.at_beat), fade.beats))
+
+    @property
+    def speed(self) -> Fraction:
+        return Fraction(self._num, self._den)
+
+    def fixture_pip(self, pip: int) -> int:
+        return self._anchor + (pip - self._since) * self._num // self._den + self.phase
+
+    def set_speed(self, pip: int, speed: Fraction) -> None:
+        """Play at `speed` from `pip` on, continuing from where the fixture is at `pip`."""
+        speed = Fraction(speed)
+        if not 0 < speed <= shows.MAX_SPEED:
+            raise ValueError(f"speed: expected a ratio above 0 and at most {shows.MAX_SPEED}")
+        self._anchor = self.fixture_pip(pip) - self.phase
+        self._since, self._num, self._den = pip, speed.numerator, speed.denominator
+
+    def crossfade(self, show: shows.Show, pip: int, to: str, beats: Fraction) -> None:
+        """Fade from what plays at `pip` to `to` over `beats`; a finished fade's target
+        becomes the pattern it starts from."""
+        if not shows.pattern_exists(to, show.pack):
+            raise ValueError(f"unknown pattern {to!r}")
+        if Fraction(beats) <= 0:
+            raise ValueError("beats: expected a positive number of beats")
+        if self.fade is not None and self.fade.weight(pip) >= 0.5:
+            self.pattern, self.source = self.fade.to, self.fade.source
+        self.fade = Fade(show, to, pip, Fraction(beats))
