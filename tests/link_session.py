@@ -64,26 +64,34 @@ def follow():
     clock.close()
 
 
-def instance(bpm, quantum, start):
-    clock = LinkClock(bpm, Fraction(quantum))
+def instance(show_path, bpm, start):
+    """One machine of a rig: the show's fixtures at the session's pips, at shared times."""
+    from kinetra_live.sampler import Sampler
+    from kinetra_live.show import load_show
+
+    show = load_show(show_path)
+    sampler = Sampler(show)
+    clock = LinkClock(bpm, show.quantum)
     print("up", flush=True)
     wait_for_peers(lambda: clock.peers)
     times = [Fraction(start) + Fraction(7 * k, 1000) for k in range(100)]
     while clock.now() < times[-1] + 1:
         time.sleep(0.01)
+    frames = [sampler.frame(clock.pip_at(t)) for t in times]
     print(json.dumps({"bpm": str(clock.bpm_at(clock.now())),
-                      "pips": [clock.pip_at(t) for t in times]}))
+                      "fixtures": [[[f.name, f.fixture_pip, f.raw] for f in frame.fixtures]
+                                   for frame in frames]}))
     clock.close()
 
 
-def pair(quantum):
+def pair(show_path):
     import link
 
     start = Fraction(link.Link(120).clock().micros(), 1_000_000) + 2
-    first = spawn("instance", 120, quantum, start)
+    first = spawn("instance", show_path, 120, start)
     assert first.stdout.readline() == "up\n"
     time.sleep(0.5)
-    second = spawn("instance", 100, quantum, start)
+    second = spawn("instance", show_path, 100, start)
     results = [json.loads(p.communicate()[0].splitlines()[-1]) for p in (first, second)]
     print(json.dumps(results))
 

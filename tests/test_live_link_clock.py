@@ -11,9 +11,9 @@ from pathlib import Path
 
 import pytest
 
-from kinetra_live.timebase import quantum_of
 
-SESSION = Path(__file__).with_name("link_session.py")
+ROOT = Path(__file__).resolve().parent.parent
+SESSION = ROOT / "tests" / "link_session.py"
 # Loopback with multicast, and a route for it, is all the session needs.
 NAMESPACE = ("ip link set lo up && ip link set lo multicast on && "
              "ip route add 224.0.0.0/4 dev lo && exec \"$0\" \"$@\"")
@@ -57,14 +57,18 @@ def test_joining_keeps_the_session_tempo_and_foreign_changes_are_followed_withou
         assert rate == pytest.approx(150 if seconds != reads[-1][0] else 100, abs=1)
 
 
-def test_two_instances_play_every_loop_at_the_same_pip():
-    loops = (160, 256, 1024, 384)
-    quantum = quantum_of(loops)
-    first, second = session("pair", str(quantum))
-    assert F(first["bpm"]) == F(second["bpm"]) == 120
-    # beat counts may differ by whole quanta; the place in every loop may not
-    for loop in loops:
-        for a, b in zip(first["pips"], second["pips"]):
-            distance = (a - b) % loop
-            assert min(distance, loop - distance) <= 1
+def test_two_instances_render_every_fixture_at_the_same_pip():
+    from kinetra_live.show import load_show
 
+    path = ROOT / "examples" / "shows" / "club.toml"
+    show = load_show(path)
+    loops = {f.name: show.loop_beats(f.pattern) * 64 for f in show.fixtures}
+    first, second = session("pair", str(path))
+    assert F(first["bpm"]) == F(second["bpm"]) == 120
+    # beat counts may differ by whole quanta; the place in every fixture's loop may not
+    for frame_a, frame_b in zip(first["fixtures"], second["fixtures"]):
+        for (name, pip_a, raw_a), (name_b, pip_b, raw_b) in zip(frame_a, frame_b):
+            assert name == name_b
+            distance = (pip_a - pip_b) % loops[name]
+            assert min(distance, loops[name] - distance) <= 1
+            assert distance or raw_a == raw_b
