@@ -44,7 +44,7 @@ def test_spread_holds_through_tempo_and_speed_changes(spread, changes):
     for step, bpm, speed in sorted(changes):
         seconds += step
         tempo.set_tempo(seconds, bpm)
-        pip = tempo.pip_at(seconds + Fraction(1, 3))
+        pip = tempo.pip_at(seconds)  # reads move forward in time, as a live clock does
         sampler.set_speed(pip, speed)
         frame = sampler.frame(pip)
         pips = [s.fixture_pip for s in frame.fixtures]
