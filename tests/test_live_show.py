@@ -85,7 +85,7 @@ def base(**changes):
      "output[0].kind: expected one of 'osc', 'sacn', 'artnet', 'midi', got 'dmx'"),
     (base(output=[{"kind": "osc", "address": "127.0.0.1"}]),
      "output[0].address: expected HOST:PORT, got '127.0.0.1'"),
-    (base(output=[{"kind": "sacn", "address": "10.0.0.9", "universe": 0}]),
+    (base(output=[{"kind": "sacn", "address": "127.0.0.1", "universe": 0}]),
      "output[0].universe: expected an integer from 1 to 63999, got 0"),
     (base(output=[{"kind": "osc", "address": "h:1"}, {"kind": "osc", "address": "h:2"}]),
      "output[1].name: duplicate output name 'osc'"),
