@@ -26,22 +26,47 @@ struct NameKey {
     std::uint64_t length;
 };
 
+namespace name_key_detail {
+
+template <typename Word>
+Word load(const char* at) noexcept {
+    Word word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+inline std::uint64_t byte_at(const char* at, std::size_t k) noexcept {
+    return std::uint64_t{static_cast<unsigned char>(at[k])} << (8 * k);
+}
+
+}  // namespace name_key_detail
+
 constexpr NameKey name_key(std::string_view name) noexcept {
-    std::array<unsigned char, kNameKeyTextBytes> bytes{};
-    const std::size_t text = std::min(name.size(), kNameKeyTextBytes);
-    if (std::is_constant_evaluated()) {
-        std::copy_n(name.begin(), text, bytes.begin());
-    } else {
-        // The library's copy takes a few overlapping loads for any length, where a byte loop
-        // would branch on each name's length.
-        std::memcpy(bytes.data(), name.data(), text);
-    }
-    NameKey key{std::bit_cast<std::array<std::uint64_t, kNameKeyTextBytes / 8>>(bytes),
-                std::min<std::uint64_t>(name.size(), kNameKeyTextBytes + 1)};
-    if constexpr (std::endian::native == std::endian::big) {
-        for (std::uint64_t& word : key.text) {
-            word = __builtin_bswap64(word);
+    const std::size_t n = name.size();
+    NameKey key{{}, std::min<std::uint64_t>(n, kNameKeyTextBytes + 1)};
+    if (std::is_constant_evaluated() || std::endian::native != std::endian::little) {
+        for (std::size_t k = 0; k < std::min(n, kNameKeyTextBytes); ++k) {
+            key.text[k / 8] |= std::uint64_t{static_cast<unsigned char>(name[k])} << (8 * (k % 8));
         }
+        return key;
+    }
+    // Whole-word loads that never leave the name: a word the name ends inside is loaded from
+    // the name's last eight bytes and shifted down. Copying into a zeroed buffer instead
+    // branched on every bit of the length and stalled on reading back what it had just written.
+    using name_key_detail::byte_at;
+    using name_key_detail::load;
+    const char* p = name.data();
+    if (n >= 8) {
+        for (std::size_t i = 0; i < key.text.size(); ++i) {
+            const std::size_t at = 8 * i;
+            const std::size_t from = std::min(at, n - 8);
+            const std::uint64_t word = load<std::uint64_t>(p + from) >> ((8 * (at - from)) & 63);
+            key.text[i] = at < n ? word : 0;
+        }
+    } else if (n >= 4) {
+        key.text[0] = load<std::uint32_t>(p) | std::uint64_t{load<std::uint32_t>(p + n - 4)} << (8 * (n - 4));
+    } else if (n > 0) {
+        key.text[0] = byte_at(p, 0) | byte_at(p, n / 2) | byte_at(p, n - 1);
     }
     return key;
 }

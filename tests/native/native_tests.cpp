@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <string>
 #include <string_view>
 
 #include "catalogue/name_key.hpp"
@@ -88,6 +89,21 @@ int main() {
         }
     }
     check(exact, "equal keys are equal names");
+    // The table's keys are made by the compiler and the lookup's at run time, by other code.
+    static constexpr std::string_view text = "a\0\xff" "bcdefghijklmnopqrstuvwxyz0123456789_ABC"sv;
+    constexpr auto made = [] {
+        std::array<kinetra::NameKey, text.size() + 1> keys{};
+        for (std::size_t n = 0; n <= text.size(); ++n) {
+            keys[n] = kinetra::name_key(text.substr(0, n));
+        }
+        return keys;
+    }();
+    bool same = true;
+    for (std::size_t n = 0; n <= text.size(); ++n) {
+        const std::string copy(text.substr(0, n));  // its own storage, ending where the name does
+        same = same && kinetra::same_key(kinetra::name_key(copy), made[n]);
+    }
+    check(same, "run-time keys are the compiler's, for names of 0 to 42 bytes");
     check(kinetra::name_key(names[20]).length == kinetra::kNameKeyTextBytes + 1 &&
               kinetra::name_key(""sv).length != kinetra::kNoNameLength,
           "no name's key is an empty slot's");
