@@ -100,7 +100,7 @@ def block_digest(catalogue_table):
 
 
 # Changes with any sample of the catalogue: update it in the same commit as the data, on purpose.
-BLOCK_SHA256 = "e7480b3e3cdf5641ccab0b348141d917cdf4c370aa0ed3b76cde06e4a5fb92ac"
+BLOCK_SHA256 = "3d63544e2edb273580e8ad0c4f13200affc6a32494e54d220daf2aeeb7fb07a0"
 
 
 def test_pinned_digest_of_the_sample_block(catalogue_table):
