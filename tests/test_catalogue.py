@@ -107,7 +107,7 @@ def block_digest(catalogue_table):
 
 
 # Changes with any sample of the catalogue: update it in the same commit as the data, on purpose.
-BLOCK_SHA256 = "0029310127ccc88186177f1c027c7844cc8e0e59b2d1092f6e5d186794eb2ba3"
+BLOCK_SHA256 = "f1070c42d7f25cccf5b73fcfd538756cbed6bbdf624c585fffe271a2a8ac2113"
 
 
 def test_pinned_digest_of_the_sample_block(catalogue_table):
