@@ -64,6 +64,7 @@ def test_preview_with_a_show_serves_the_page_and_the_shows_own_frames(served_sho
     assert status == 200 and b'id="probe"' in body
     with pytest.raises(urllib.error.HTTPError) as missing:
         get(served_show + "../../etc/passwd")
+    missing.value.close()  # the error holds the answer's socket open
     assert missing.value.code == 404
 
     status, body = get(served_show + "api/frame")

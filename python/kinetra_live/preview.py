@@ -26,6 +26,8 @@ from urllib.parse import parse_qs, urlsplit
 
 from . import page_data
 from .packs import Pack, PackError, read_pack
+from .sampler import Sampler
+from .show import ShowError, load_show, make_clock
 
 ASSETS = {"/": ("index.html", "text/html"), "/index.html": ("index.html", "text/html"),
           "/preview.js": ("preview.js", "text/javascript"), "/preview.css": ("preview.css", "text/css")}
@@ -42,8 +44,6 @@ class PreviewApp:
         self.show, self.clock, self.sampler = show, clock, None
         about = None
         if show is not None:
-            from .sampler import Sampler
-
             self.sampler = Sampler(show)
             about = {"fixtures": [f.name for f in show.fixtures],
                      "latency_ms": float(show.clock.latency_ms)}
@@ -117,8 +117,6 @@ def main(args: argparse.Namespace) -> int:
     try:
         pack = read_pack(args.pack) if args.pack else None
         if args.show:
-            from .show import ShowError, load_show, make_clock
-
             try:
                 show = load_show(args.show)
             except ShowError as exc:

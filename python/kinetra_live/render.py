@@ -16,6 +16,7 @@ from fractions import Fraction
 from pathlib import Path
 
 from . import show as shows
+from .midi_clock import MidiClockFollower, read_trace
 from .outputs import mapping
 from .sampler import Sampler
 from .timebase import exact
@@ -64,7 +65,6 @@ def _pips(show: shows.Show, trace: list | None, times):
         for seconds in times:
             yield tempo_map.pip_at(seconds)
         return
-    from .midi_clock import MidiClockFollower
     follower, events = MidiClockFollower(), iter(trace)
     pending = next(events, None)
     for seconds in times:
@@ -104,7 +104,6 @@ def main(args: argparse.Namespace) -> int:
         return 2
     trace = None
     if args.midi_clock is not None:
-        from .midi_clock import read_trace
         try:
             trace = read_trace(args.midi_clock)
         except (OSError, ValueError) as exc:

@@ -16,6 +16,8 @@ from pathlib import Path
 import kinetra
 
 from . import packs, timebase
+from .clocks import InternalClock
+from .midi_clock import MidiClock
 
 CLOCK_SOURCES = ("internal", "midi", "link")
 OUTPUT_KINDS = ("osc", "sacn", "artnet", "midi")
@@ -472,11 +474,9 @@ def load_show(path: Path | str) -> Show:
 def make_clock(show: Show, **options):
     """The live clock the show asks for; `options` go to its constructor (e.g. `now_ns`)."""
     if show.clock.source == "internal":
-        from .clocks import InternalClock
         return InternalClock(show.clock.tempo_map(), latency_ms=show.clock.latency_ms,
                              **options)
     if show.clock.source == "midi":
-        from .midi_clock import MidiClock
         return MidiClock(show.clock.port, **options)
-    from .link_clock import LinkClock
+    from .link_clock import LinkClock  # needs the network tempo library, an optional extra
     return LinkClock(show.clock.bpm, show.quantum, latency_ms=show.clock.latency_ms, **options)
