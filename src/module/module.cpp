@@ -3,6 +3,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <span>
 
 #include "core/pip.hpp"
@@ -20,21 +21,32 @@ namespace py = pybind11;
 namespace {
 
 // The catalogue dictionary: keys inserted in the documented order; texts decoded strictly.
-// The keys are made once per listing, not once per dictionary, and the list is sized up front.
+// The keys are made once per listing and interned, as the interpreter's own literals are, so a
+// caller's entry["name"] finds its key by identity. The list is sized up front and each
+// dictionary filled through the interpreter's own insertion.
 py::list catalogue_list(std::span<const kinetra::RegistryEntry> entries) {
-    const py::str name_key("name");
-    const py::str description_key("description");
-    const py::str period_key("period_pips");
-    const py::str dimensions_key("dimensions");
+    std::array<py::object, 4> keys;
+    const std::array<const char*, 4> key_texts{"name", "description", "period_pips", "dimensions"};
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        keys[k] = py::reinterpret_steal<py::object>(PyUnicode_InternFromString(key_texts[k]));
+        if (!keys[k]) {
+            throw py::error_already_set();
+        }
+    }
     py::list out(entries.size());
     std::size_t i = 0;
     for (const kinetra::RegistryEntry& entry : entries) {
+        const std::array<py::object, 4> values{
+            py::str(entry.name.data(), entry.name.size()),
+            py::str(entry.description.data(), entry.description.size()),
+            py::int_(entry.period_pips), py::int_(entry.dimensions)};
         py::dict d;
-        d[name_key] = py::str(entry.name.data(), entry.name.size());
-        d[description_key] = py::str(entry.description.data(), entry.description.size());
-        d[period_key] = py::int_(entry.period_pips);
-        d[dimensions_key] = py::int_(entry.dimensions);
-        out[i++] = std::move(d);
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            if (PyDict_SetItem(d.ptr(), keys[k].ptr(), values[k].ptr()) != 0) {
+                throw py::error_already_set();
+            }
+        }
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i++), d.release().ptr());
     }
     return out;
 }
