@@ -242,13 +242,28 @@ def test_a_depth_lane_in_a_two_dimension_row_is_a_data_fault():
 
 
 def test_the_spring_rests_until_pushed_and_closes_its_loop():
-    from families.beat.lanes import add_hits, driven_spring, zeros
+    from families.beat.lanes import add_pushes, zeros
 
-    force = zeros(512)
-    add_hits(force, [(100, 1.0)], 512, 1.0, 3, 5)
-    x = driven_spring(512, force, 2 * math.pi / 40, 0.12)
+    x = zeros(512)
+    add_pushes(x, [(100, 1.0)], 512, 1.0, 2 * math.pi / 40, 0.12)
     # Ringing from the last pass has died down long before the push comes round again.
     assert max(abs(v) for v in x[90:97]) < 1e-3 * max(abs(v) for v in x)
     assert max(abs(v) for v in x[100:140]) == max(abs(v) for v in x)
     # Stepping on from the last pip lands on the first: no seam.
     assert abs(x[0] - x[-1]) <= max(abs(x[k] - x[k - 1]) for k in range(1, 512)) * 1.05
+
+
+@pytest.mark.parametrize("gain", [1.0, 2.5])
+def test_a_gesture_gives_way_only_where_the_lane_is_already_steep(gain):
+    from families.beat.lanes import STEP_LIMIT, add_hits, scaled_by, zeros
+
+    limit = STEP_LIMIT / gain
+    # A climb at nine tenths of the limit, then a flat stretch.
+    ramp = [0.9 * limit * min(k, 80 - k) for k in range(80)]
+    lane = ramp + zeros(176)
+    with scaled_by(gain):
+        add_hits(lane, [(20, 1.0), (168, 1.0)], 256, 0.3 / gain, 12, 12)
+    on_ramp = max(abs(lane[k] - ramp[k]) for k in range(80))
+    assert max(abs(lane[k] - lane[k - 1]) for k in range(256)) <= limit * (1 + 1e-12)
+    assert 0 < on_ramp < 0.5 * 0.3 / gain
+    assert max(lane[120:]) == pytest.approx(0.3 / gain)

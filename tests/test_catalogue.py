@@ -100,7 +100,7 @@ def block_digest(catalogue_table):
 
 
 # Changes with any sample of the catalogue: update it in the same commit as the data, on purpose.
-BLOCK_SHA256 = "f1070c42d7f25cccf5b73fcfd538756cbed6bbdf624c585fffe271a2a8ac2113"
+BLOCK_SHA256 = "d2378cc0ba8b70c2750b4c454d7f969b2bf49f06395ef75e04a8ee4bcb35c1fe"
 
 
 def test_pinned_digest_of_the_sample_block(catalogue_table):

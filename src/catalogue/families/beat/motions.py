@@ -11,8 +11,8 @@ from __future__ import annotations
 import math
 
 from .score import DEPTH, FLUTTER, GHOST_VELOCITY, PERCUSSION, Score
-from .lanes import (KEY_SLOPE, QUINTIC_PEAK, add_hits, add_notes, add_tremor, alternate,
-                    driven_spring, gap_after, keyed, limit_keys, warped_phase, zeros)
+from .lanes import (KEY_SLOPE, QUINTIC_PEAK, add_hits, add_notes, add_pushes, add_tremor,
+                    alternate, gap_after, keyed, limit_keys, warped_phase, zeros)
 from ..kit import PI, PIPS_PER_BEAT, TAU, add_bump
 
 DEEPEST = -0.92
@@ -401,17 +401,16 @@ def spring(score: Score):
     """Each hit pushes a damped spring from rest; it rings down until the next push."""
     p = score.period
     kicks = score.kicks()
-    fx, fy, fz = zeros(p), zeros(p), zeros(p)
-    add_hits(fx, score.backbeat_or_kicks(), p, 1.0, 3, 5, sides=alternate, crowded=False)
-    add_hits(fy, kicks, p, -1.0, 3, 5, crowded=False)
-    add_hits(fz, score.hits(*PERCUSSION, *FLUTTER), p, 0.5, 3, 5, sides=alternate, crowded=False)
-    add_hits(fz, score.hits(*DEPTH), p, -1.0, 3, 5, crowded=False)
-    if not any(fz):
-        add_hits(fz, kicks, p, 0.5, 3, 5, sides=alternate, crowded=False)
-    add_hits(fx, _ghosts(score), p, lambda i, v: 0.5 * alternate(i), 3, 5, crowded=False)
-    xs = driven_spring(p, fx, TAU / 44, 0.12)
-    ys = driven_spring(p, fy, TAU / 38, 0.12)
-    zs = driven_spring(p, fz, TAU / 52, 0.1)
+    sx, sy, sz = (TAU / 44, 0.12), (TAU / 38, 0.12), (TAU / 52, 0.1)
+    xs, ys, zs = zeros(p), zeros(p), zeros(p)
+    add_pushes(xs, score.backbeat_or_kicks(), p, 1.0, *sx, sides=alternate)
+    add_pushes(ys, kicks, p, -1.0, *sy)
+    light, depth = score.hits(*PERCUSSION, *FLUTTER), score.hits(*DEPTH)
+    add_pushes(zs, depth, p, -1.0, *sz)
+    add_pushes(zs, light, p, 0.5, *sz, sides=alternate)
+    if not light and not depth:
+        add_pushes(zs, kicks, p, 0.5, *sz, sides=alternate)
+    add_pushes(xs, _ghosts(score), p, lambda i, v: 0.5 * alternate(i), *sx)
     return xs, ys, zs
 
 
