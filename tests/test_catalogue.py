@@ -100,7 +100,7 @@ def block_digest(catalogue_table):
 
 
 # Changes with any sample of the catalogue: update it in the same commit as the data, on purpose.
-BLOCK_SHA256 = "8058f38aafaf8fa86082d0048958847b0da307a4dfefb9d3f886bd823b7f4643"
+BLOCK_SHA256 = "d070339302e56ff66e2e8c4a5025e8086f04d0c110b059755fa0635ea02a8b5b"
 
 
 def test_pinned_digest_of_the_sample_block(catalogue_table):
