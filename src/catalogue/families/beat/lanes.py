@@ -7,9 +7,13 @@ loop: an event near the end continues at the start.
 from __future__ import annotations
 
 import math
+from contextlib import contextmanager
+from contextvars import ContextVar
 
 from ..kit import TAU, add_bump, bump, closed_keys, eased_lane, plain_sum, quintic
 
+# Largest step a scaled lane may take between neighbouring pips, seam included.
+STEP_LIMIT = 0.148
 # Largest change a keyed segment may make per pip, under the catalogue's 0.15 step bar.
 KEY_SLOPE = 0.14
 # Peak slope of the quintic ease relative to its mean slope.
@@ -19,6 +23,53 @@ QUINTIC_PEAK = 1.875
 BUMP_SLOPE = 0.07
 
 
+# The factor the lanes being built will be scaled by: every gesture is sized so that the
+# scaled lane keeps its steps within STEP_LIMIT, whatever was placed on the lane before it.
+# None builds them free, to see how large they come out before their factor is known.
+_gain: ContextVar[float | None] = ContextVar("gain", default=1.0)
+
+
+@contextmanager
+def scaled_by(gain: float | None):
+    """Build lanes that will be scaled by `gain`, or free of the step limit for None."""
+    token = _gain.set(gain)
+    try:
+        yield
+    finally:
+        _gain.reset(token)
+
+
+def _limit(slope: float) -> float:
+    gain = _gain.get()
+    return math.inf if gain is None else slope / gain
+
+
+def key_slope() -> float:
+    return _limit(KEY_SLOPE)
+
+
+def add_fitted(lane: list[float], shape: dict[int, float], amp: float) -> None:
+    """Add amp times `shape` (lane index -> weight), made smaller only as far as keeps every
+    step of the lane within the scaled limit.
+
+    A gesture laid on a steep stretch of the lane (a hat on a kick's stroke, a swing on a
+    plunge) gives way there instead of the whole row shrinking to let it through.
+    """
+    period = len(lane)
+    limit = _limit(STEP_LIMIT)
+    size = abs(amp)
+    for k in set(shape) | {(k + 1) % period for k in shape}:
+        d = lane[k] - lane[k - 1]
+        e = math.copysign(1.0, amp) * (shape.get(k, 0.0) - shape.get((k - 1) % period, 0.0))
+        if e > 0.0:
+            size = min(size, (limit - d) / e)
+        elif e < 0.0:
+            size = min(size, (limit + d) / -e)
+    a = math.copysign(max(size, 0.0), amp)
+    for k, w in shape.items():
+        lane[k] += a * w
+
+
 def zeros(period: int) -> list[float]:
     return [0.0] * period
 
@@ -26,10 +77,19 @@ def zeros(period: int) -> list[float]:
 def add_tremor(lane: list[float], pip: float, amp: float, length: float, cycles: float) -> None:
     """Add a short windowed oscillation starting at `pip`: a hat's shiver."""
     period = len(lane)
+    shape: dict[int, float] = {}
     for k in range(math.ceil(pip), math.floor(pip + length) + 1):
         u = (k - pip) / length
         window = 0.5 - 0.5 * math.cos(TAU * u)
-        lane[k % period] += amp * window * math.sin(TAU * cycles * u)
+        shape[k % period] = shape.get(k % period, 0.0) + window * math.sin(TAU * cycles * u)
+    add_fitted(lane, shape, amp)
+
+
+def _bump_shape(period: int, pip: float, attack: float, release: float) -> dict[int, float]:
+    shape: dict[int, float] = {}
+    for k in range(math.floor(pip - attack) + 1, math.ceil(pip + release)):
+        shape[k % period] = shape.get(k % period, 0.0) + bump(k - pip, attack, release)
+    return shape
 
 
 def gap_after(hits: list[tuple[int, float]], i: int, period: int) -> int:
@@ -42,23 +102,50 @@ def gap_before(hits: list[tuple[int, float]], i: int, period: int) -> int:
     return gap_after(hits, i - 1, period)
 
 
-def add_hits(lane: list[float], hits, period: int, amp, attack: float, release: float,
-             sides=None, crowded: bool = True) -> None:
-    """One bump per hit, scaled by velocity; the release never reaches past the next hit.
+def _sized(hits, period: int, amp, attack: float, release: float, sides):
+    """(size, index, signed amplitude, pip, attack, release) of each hit, the largest first.
 
-    `amp` is a number or a function of (index, velocity); `sides` an optional sign per index.
-    A crowded hit moves less (BUMP_SLOPE), unless the lane is a force rather than a path.
+    The attack may take most of the room since the hit before, where that hit's release has
+    eased off; the release never reaches past the next hit.
     """
+    out = []
     for i, (pip, vel) in enumerate(hits):
         a = amp(i, vel) if callable(amp) else amp * vel
         if sides is not None:
             a *= sides(i)
-        gap = gap_after(hits, i, period)
-        rel = max(min(release, gap), 4.0)
-        att = max(min(attack, 0.5 * gap_before(hits, i, period)), 3.0)
-        if crowded:
-            a = math.copysign(min(abs(a), BUMP_SLOPE * min(att, rel)), a)
-        add_bump(lane, pip, a, att, rel)
+        rel = max(min(release, gap_after(hits, i, period)), 4.0)
+        att = max(min(attack, 0.75 * gap_before(hits, i, period)), 3.0)
+        out.append((abs(a), i, a, pip, att, rel))
+    out.sort(key=lambda h: (-h[0], h[1]))
+    return out
+
+
+def add_hits(lane: list[float], hits, period: int, amp, attack: float, release: float,
+             sides=None) -> None:
+    """One bump per hit, scaled by velocity.
+
+    `amp` is a number or a function of (index, velocity); `sides` an optional sign per index.
+    A crowded hit moves less (BUMP_SLOPE): the larger hits take their room first and the
+    smaller fit around them.
+    """
+    for size, _, a, pip, att, rel in _sized(hits, period, amp, attack, release, sides):
+        size = min(size, BUMP_SLOPE * min(att, rel))
+        add_fitted(lane, _bump_shape(period, pip, att, rel), math.copysign(size, a))
+
+
+def add_pushes(lane: list[float], hits, period: int, amp, omega: float, damping: float,
+               sides=None) -> None:
+    """Each hit gives a damped spring a short push (3 pips rising, up to 5 falling); the
+    lane gains the loop's ringing from it, fitted like a bump, so a push that would whip an
+    already ringing spring past the step bar pushes less. `amp` and `sides` as in add_hits."""
+    rings: dict[tuple[float, float], list[float]] = {}
+    for _, _, a, pip, att, rel in _sized(hits, period, amp, 3, 5, sides):
+        if (att, rel) not in rings:
+            force = zeros(period)
+            add_bump(force, 0, 1.0, att, rel)
+            rings[att, rel] = driven_spring(period, force, omega, damping)
+        ring = rings[att, rel]
+        add_fitted(lane, {k: ring[(k - pip) % period] for k in range(period)}, a)
 
 
 def add_notes(lane: list[float], notes, period: int, amp: float, attack: float,
@@ -76,12 +163,14 @@ def add_notes(lane: list[float], notes, period: int, amp: float, attack: float,
         a = math.copysign(min(abs(a), BUMP_SLOPE * min(att, rel) / max(1.0, 1.0 + bend)), a)
         first = math.floor(note.pip - att) + 1
         last = math.ceil(end + rel) - 1
+        shape: dict[int, float] = {}
         for k in range(first, last + 1):
             w = bump(k - note.pip, att) if k < note.pip else bump(max(0, k - end), att, rel)
             if note.slide_pips and k > end - note.slide_pips:
                 w = w * (1.0 + bend * quintic(min(1.0, (k - end + note.slide_pips)
                                                   / note.slide_pips)))
-            lane[k % period] += a * w
+            shape[k % period] = shape.get(k % period, 0.0) + w
+        add_fitted(lane, shape, a)
 
 
 def alternate(i: int) -> float:
@@ -89,7 +178,7 @@ def alternate(i: int) -> float:
 
 
 def limit_keys(keys: list[list], period: int) -> None:
-    """Shrink key values until every segment's eased slope stays under KEY_SLOPE.
+    """Shrink key values until every segment's eased slope stays under the scaled KEY_SLOPE.
 
     Keys are [pip, value, priority] in pip order; of two keys too far apart in value for
     their spacing, the lower-priority one gives way (both, when equal).
@@ -99,7 +188,7 @@ def limit_keys(keys: list[list], period: int) -> None:
         for i in range(len(keys)):
             a, b = keys[i], keys[(i + 1) % len(keys)]
             span = (b[0] - a[0]) % period or period
-            room = KEY_SLOPE * span / QUINTIC_PEAK
+            room = key_slope() * span / QUINTIC_PEAK
             excess = abs(b[1] - a[1]) - room
             if excess <= 1e-12:
                 continue
@@ -129,11 +218,16 @@ def warped_phase(period: int, turns: float, events, depth: float, width: float) 
     """A phase that runs `turns` full turns over the loop, hurrying through weighted events.
 
     The speed is 1 plus an eased bump of `depth` times each event's weight, so the phase is
-    smooth and the loop closes on exactly `turns` turns.
+    smooth and the loop closes on exactly `turns` turns. Events on one pip hurry once, by
+    the chance that any of them would (1 minus the product of 1 minus each weight): a chord
+    of hits is one accent, at most a whole one, not a leap.
     """
-    speed = [1.0] * period
+    calm: dict[int, float] = {}
     for pip, w in events:
-        add_bump(speed, pip, depth * w, width, width * 1.5)
+        calm[pip] = calm.get(pip, 1.0) * (1.0 - w)
+    speed = [1.0] * period
+    for pip in sorted(calm):
+        add_bump(speed, pip, depth * (1.0 - calm[pip]), width, width * 1.5)
     total = plain_sum(speed)
     phase = []
     run = 0.0

@@ -1,21 +1,25 @@
 """Beat studies: one style's score driving one of sixteen motions.
 
 A row `beat_<style>_<motion>` reads the style's score (data/beat/<style>.toml), lets the
-motion turn it into three lanes and brings them to the motion's reach without ever
-stepping more than the catalogue allows between neighbouring pips.
+motion turn it into three lanes and brings them to the motion's reach. The lanes are built
+for the size they will have, each gesture shaped where it is made so that no step between
+neighbouring pips exceeds what the catalogue allows; nothing is limited afterwards.
 """
 
 from __future__ import annotations
 
 from catalogue_data import DataError
 
+from .lanes import STEP_LIMIT, scaled_by
 from .motions import MOTIONS, PINNED, REACH, motion_lanes
 from .score import Score
 
-# Largest step a scaled lane may take between neighbouring pips, seam included.
-STEP_LIMIT = 0.148
 # Unpinned axes of the pinned motions stay inside this.
 SIDE_REACH = 0.9
+# Rounds of building a motion for the scale it will be given, and the margin each round
+# allows for the peak to fall once more.
+GAIN_ROUNDS = 6
+GAIN_MARGIN = 1.02
 
 
 def split_name(name: str) -> tuple[str, str]:
@@ -35,11 +39,25 @@ def _largest_step(lane: list[float]) -> float:
 
 
 def _fit(lanes, reach: float):
-    """One factor for all lanes: up to `reach` at the peak, within the step limit."""
-    peak = max(_peak(lane) for lane in lanes)
-    step = max(_largest_step(lane) for lane in lanes)
-    s = min(reach / peak, STEP_LIMIT / step) if step > 0 else reach / peak
+    """One factor for all lanes, bringing the peak to `reach`."""
+    s = reach / max(_peak(lane) for lane in lanes)
     return [[v * s for v in lane] for lane in lanes]
+
+
+def _built_at_reach(motion: str, score: Score):
+    """The lanes built for the factor that brings them to the motion's reach, so that each
+    gesture is shaped for the size it will have and the scaled lanes keep within STEP_LIMIT.
+    The factor comes from a free build; a gesture that gave way lowers the peak a little,
+    hence a few rounds, each built for a little more than it needs."""
+    with scaled_by(None):
+        lanes = motion_lanes(motion, score)
+    for _ in range(GAIN_ROUNDS):
+        gain = REACH[motion] / max(_peak(lane) for lane in lanes)
+        if gain * max(_largest_step(lane) for lane in lanes) <= STEP_LIMIT:
+            break
+        with scaled_by(gain * GAIN_MARGIN):
+            lanes = motion_lanes(motion, score)
+    return lanes
 
 
 def _fit_sides(lanes, pinned: int):
@@ -50,7 +68,7 @@ def _fit_sides(lanes, pinned: int):
         if axis == pinned or peak == 0.0:
             out.append(list(lane))
             continue
-        s = min(1.0, SIDE_REACH / peak, STEP_LIMIT / _largest_step(lane))
+        s = min(1.0, SIDE_REACH / peak)
         out.append([v * s for v in lane])
     return out
 
@@ -60,10 +78,10 @@ def beat(row, data):
     score = Score(style, data[style], row.period_pips)
     if score.variant_of is not None and score.variant_of not in data:
         raise DataError(f"score {style}: variant_of names no style: {score.variant_of!r}")
-    lanes = motion_lanes(motion, score)
     if motion in PINNED:
-        xs, ys, zs = _fit_sides(lanes, PINNED[motion])
+        xs, ys, zs = _fit_sides(motion_lanes(motion, score), PINNED[motion])
     else:
+        lanes = _built_at_reach(motion, score)
         xs, ys, zs = _fit(lanes, REACH[motion])
     if row.dimensions < 3:
         if any(zs):
