@@ -10,7 +10,7 @@ from fractions import Fraction
 from kinetra_live.link_clock import LinkClock
 
 
-def wait_for_peers(peers, seconds=10):
+def wait_for_peers(peers, seconds=30):
     deadline = time.monotonic() + seconds
     while peers() < 1:
         if time.monotonic() > deadline:
