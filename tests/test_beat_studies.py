@@ -87,15 +87,28 @@ def test_kicks_land_downstrokes_and_backbeats_side_accents(beat_rows):
         lanes = score["lanes"]
         _, bounce = beat_rows[f"beat_{style}_bounce"]
         period = len(bounce)
-        minima = _extrema(bounce[:, 1], minimum=True)
+        # y points down: a downstroke is a maximum of y.
+        lowest = _extrema(bounce[:, 1], minimum=False)
         for pip, _ in lanes.get("kick", []):
-            assert _near(minima, pip, period), (style, "kick", pip)
+            assert _near(lowest, pip, period), (style, "kick", pip)
         _, step = beat_rows[f"beat_{style}_step"]
         extrema = np.concatenate([_extrema(step[:, 0], False), _extrema(step[:, 0], True)])
         back = lanes.get("snare") or lanes.get("clap") or []
         for pip, vel in back:
             if vel >= GHOST:
                 assert _near(extrema, pip, period), (style, "backbeat", pip)
+
+
+def test_motions_go_the_way_their_titles_say_with_y_down(beat_rows):
+    for style, score in SCORES.items():
+        recoil = beat_rows[f"beat_{style}_recoil"][1]
+        assert all(recoil[pip, 1] > 0 for pip, vel in score["lanes"].get("kick", [])
+                   if vel >= 0.8), style  # kicks counter downward
+        surge = beat_rows[f"beat_{style}_surge"][1]
+        assert all(surge[pip, 1] < 0 for pip in _strong_backbeats(score)), style  # snare lift
+        # The pendulum hangs: the further it swings out, the higher it rises.
+        pendulum = beat_rows[f"beat_{style}_pendulum"][1]
+        assert np.corrcoef(np.abs(pendulum[:, 0]), pendulum[:, 1])[0, 1] < -0.5, style
 
 
 def _strong_backbeats(score):
@@ -159,10 +172,10 @@ def test_the_strongest_hits_place_the_catalogue_extremes(beat_rows):
         _, bounce = beat_rows[f"beat_{style}_bounce"]
         for pip, vel in score["lanes"].get("kick", []):
             if vel == 1.0:
-                assert bounce[pip, 1] == -0.92, (style, pip)
+                assert bounce[pip, 1] == 0.92, (style, pip)
     # An extreme is the crest of a broad gesture, held on at least one side: no lone spike.
     for name, (_, s) in beat_rows.items():
-        for value in (-0.92, 1.0):
+        for value in (-0.92, 0.92, 1.0):
             for k, axis in zip(*np.nonzero(s == value)):
                 before = s[np.arange(k - 2, k) % len(s), axis]
                 after = s[np.arange(k + 1, k + 3) % len(s), axis]

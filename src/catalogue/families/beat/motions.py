@@ -1,9 +1,12 @@
 """The sixteen beat motions: each turns a style's score into three raw lanes (x, y, z).
 
 Lanes come out unscaled; beat.py brings them to the row's reach. Two motions pin their
-extremes instead: the bounce's deepest kick lands at exactly -0.92 and the step's
-strongest backbeat accent reaches exactly 1.0, so the catalogue's extremes sit on the
-strongest hits of the beat studies.
+extremes instead: the step's strongest backbeat accent reaches exactly 1.0 and its steps to
+the other side at most -0.92, and the bounce's strongest kick lands its downstroke at
+exactly 0.92, so the catalogue's extremes sit on the strongest hits of the beat studies.
+
+Lanes follow the catalogue's axes: x right, y down, z toward the viewer. A downstroke or a
+drop moves toward +y, a lift toward -y.
 """
 
 from __future__ import annotations
@@ -95,9 +98,10 @@ def bounce(score: Score):
     p = score.period
     kicks = score.kicks()
     top = max(v for _, v in kicks)
+    # Sizes below are heights above the downstroke; keys are placed with y pointing down.
     keys = []
     for i, (pip, vel) in enumerate(kicks):
-        keys.append((pip, DEEPEST * vel / top))
+        keys.append((pip, -DEEPEST * vel / top))
         gap = gap_after(kicks, i, p)
         a1 = -DEEPEST * vel / top
         a2 = -DEEPEST * kicks[(i + 1) % len(kicks)][1] / top
@@ -107,7 +111,7 @@ def bounce(score: Score):
         if lift > max(-a1, -a2) + 0.01:
             rise = (lift + a1) / KEY_SLOPE * QUINTIC_PEAK
             fall = (lift + a2) / KEY_SLOPE * QUINTIC_PEAK
-            keys.append((pip + rise + 0.4 * (gap - rise - fall), lift))
+            keys.append((pip + rise + 0.4 * (gap - rise - fall), -lift))
     ys = keyed(p, [(k % p, v) for k, v in keys])
 
     # Backbeats sway to alternate sides; ghosts and percussion flick smaller, and keep clear
@@ -168,10 +172,10 @@ def step(score: Score):
     xs = keyed(p, [(k[0], k[1]) for k in keys])
 
     ys = zeros(p)
-    add_hits(ys, kicks, p, -0.3, 8, 20)
-    add_hits(ys, [h for h in back if h[1] >= GHOST_VELOCITY], p, 0.26, 8, 24)
-    _add_ghost_flicks(ys, score, 0.35)
-    add_hits(ys, score.hits(*PERCUSSION), p, 0.22, 6, 14, sides=alternate)
+    add_hits(ys, kicks, p, 0.3, 8, 20)
+    add_hits(ys, [h for h in back if h[1] >= GHOST_VELOCITY], p, -0.26, 8, 24)
+    _add_ghost_flicks(ys, score, -0.35)
+    add_hits(ys, score.hits(*PERCUSSION), p, -0.22, 6, 14, sides=alternate)
     zs = zeros(p)
     _add_depth(zs, score, 0.45, 6, 30)
     return xs, ys, zs
@@ -185,7 +189,7 @@ def orbit(score: Score):
     radius = [0.5] * p
     add_hits(radius, weighted, p, 0.3, 6, 24)
     xs = [r * math.cos(t) for r, t in zip(radius, theta)]
-    ys = [0.85 * r * math.sin(t) for r, t in zip(radius, theta)]
+    ys = [-0.85 * r * math.sin(t) for r, t in zip(radius, theta)]
     zs = zeros(p)
     add_hits(zs, score.hits(*FLUTTER), p, 0.25, 4, 12)
     add_hits(zs, score.hits(*PERCUSSION), p, -0.35, 6, 20)
@@ -200,11 +204,11 @@ def glide(score: Score):
     p = score.period
     theta = warped_phase(p, 1, score.weighted(), 2.4, 20)
     xs = [math.sin(t) for t in theta]
-    ys = [0.55 * math.sin(2 * t + 0.6) for t in theta]
+    ys = [-0.55 * math.sin(2 * t + 0.6) for t in theta]
     zs = [0.5 * math.cos(t) for t in theta]
-    _add_low(((zs, -0.45), (ys, -0.25)), score, 0.5, 12, 56)
+    _add_low(((zs, -0.45), (ys, 0.25)), score, 0.5, 12, 56)
     add_hits(xs, score.backbeat(), p, 0.15, 10, 30, sides=alternate)
-    add_hits(ys, score.hits(*PERCUSSION), p, 0.22, 8, 24)
+    add_hits(ys, score.hits(*PERCUSSION), p, -0.22, 8, 24)
     add_hits(zs, score.hits(*PERCUSSION), p, 0.15, 8, 24, sides=alternate)
     _add_ghost_flicks(xs, score, 0.35)
     _add_ghost_flicks(zs, score, 0.35)
@@ -218,15 +222,15 @@ def surge(score: Score):
     zs = zeros(p)
     add_hits(zs, kicks, p, 0.7, 12, 36)
     ys = zeros(p)
-    add_hits(ys, score.backbeat(), p, 0.55, 10, 28)
-    add_hits(ys, kicks, p, -0.2, 8, 20)
+    add_hits(ys, score.backbeat(), p, -0.55, 10, 28)
+    add_hits(ys, kicks, p, 0.2, 8, 20)
     xs = zeros(p)
     for pip, vel in score.hits(*FLUTTER):
         add_tremor(xs, pip, 0.12 * vel, 16, 1.5)
     add_hits(xs, score.hits(*PERCUSSION), p, 0.25, 6, 18, sides=alternate)
     add_hits(xs, kicks, p, 0.15, 8, 24, sides=alternate)
     _add_depth(zs, score, -0.25, 10, 40)
-    _add_ghost_flicks(ys, score, 0.22)
+    _add_ghost_flicks(ys, score, -0.22)
     return xs, ys, zs
 
 
@@ -237,15 +241,15 @@ def recoil(score: Score):
     xs = zeros(p)
     add_hits(xs, back, p, 0.65, 12, 40)
     ys = zeros(p)
-    add_hits(ys, score.kicks(), p, -0.5, 14, 28)
+    add_hits(ys, score.kicks(), p, 0.5, 14, 28)
     zs = zeros(p)
     echo = [((pip + 24) % p, vel) for pip, vel in back]
     echo.sort()
     add_hits(zs, echo, p, -0.45, 12, 40)
     add_hits(xs, echo, p, -0.2, 12, 40)
-    add_hits(ys, score.hits(*PERCUSSION), p, 0.18, 6, 16)
+    add_hits(ys, score.hits(*PERCUSSION), p, -0.18, 6, 16)
     for pip, vel in score.hits(*FLUTTER):
-        add_tremor(ys, pip, 0.08 * vel, 12, 1.5)
+        add_tremor(ys, pip, -0.08 * vel, 12, 1.5)
     _add_depth(zs, score, 0.3, 10, 40)
     return xs, ys, zs
 
@@ -264,13 +268,14 @@ def flutter(score: Score):
     keys = [[pip, marks[pip], abs(marks[pip])] for pip, _ in spaced]
     limit_keys(keys, p)
     xs = keyed(p, [(k[0], k[1]) for k in keys])
-    ys = [0.45 * (x / 0.55) ** 2 - 0.2 for x in xs]
+    # The arc rises toward its kick and backbeat ends.
+    ys = [0.2 - 0.45 * (x / 0.55) ** 2 for x in xs]
     zs = zeros(p)
     for pip, vel in _flutter_or(score, PERCUSSION):
-        add_tremor(ys, pip, 0.12 * vel, 12, 2)
+        add_tremor(ys, pip, -0.12 * vel, 12, 2)
         add_tremor(zs, pip, 0.2 * vel, 16, 1.5)
     _add_depth(zs, score, 0.25, 12, 48)
-    _add_ghost_flicks(ys, score, 0.3)
+    _add_ghost_flicks(ys, score, -0.3)
     _add_ghost_flicks(zs, score, 0.25)
     return xs, ys, zs
 
@@ -281,16 +286,17 @@ def dive(score: Score):
     plunge = zeros(p)
     _add_low(((plunge, -0.7),), score, 0.6, 24, 80)
     zs = plunge
-    ys = [0.45 * z for z in plunge]
+    # The plunge drops as it goes into depth.
+    ys = [-0.45 * z for z in plunge]
     # Only kicks and full backbeats swing the counterweight: a swing to every ghost or
     # percussion hit would shake rather than sway.
     back = [h for h in score.backbeat() if h[1] >= GHOST_VELOCITY]
     drums = _spaced(dict(score.kicks() + back).items(), p)
     xs = zeros(p)
     add_hits(xs, drums, p, 0.4, 16, 36, sides=alternate)
-    add_hits(ys, back, p, 0.2, 8, 24)
-    add_hits(ys, _clear_of(score.hits(*PERCUSSION), score, 8), p, 0.15, 5, 12, sides=alternate)
-    add_hits(ys, _clear_of(_ghosts(score), score, 8), p, lambda i, v: 0.3 * alternate(i), 5, 12)
+    add_hits(ys, back, p, -0.2, 8, 24)
+    add_hits(ys, _clear_of(score.hits(*PERCUSSION), score, 8), p, -0.15, 5, 12, sides=alternate)
+    add_hits(ys, _clear_of(_ghosts(score), score, 8), p, lambda i, v: -0.3 * alternate(i), 5, 12)
     return xs, ys, zs
 
 
@@ -305,7 +311,7 @@ def pendulum(score: Score):
     for a, t in zip(amp, theta):
         phi = 1.1 * a * math.sin(t)
         xs.append(0.85 * math.sin(phi))
-        ys.append(0.85 * (1 - math.cos(phi)) - 0.55)
+        ys.append(0.55 - 0.85 * (1 - math.cos(phi)))
         zs.append(0.3 * a * math.cos(t))
     _add_ghost_flicks(zs, score, 0.15)
     return xs, ys, zs
@@ -320,9 +326,9 @@ def figure8(score: Score):
     add_hits(size, kicks, p, 0.35, 10, 50)
     add_hits(size, score.hits(*PERCUSSION), p, 0.15, 8, 30)
     xs = [a * math.sin(t) for a, t in zip(size, theta)]
-    ys = [0.55 * a * math.sin(2 * t) for a, t in zip(size, theta)]
+    ys = [-0.55 * a * math.sin(2 * t) for a, t in zip(size, theta)]
     zs = [0.3 * a * math.cos(t) for a, t in zip(size, theta)]
-    add_hits(ys, score.backbeat(), p, 0.3, 8, 28)
+    add_hits(ys, score.backbeat(), p, -0.3, 8, 28)
     add_hits(zs, score.backbeat(), p, 0.35, 8, 28)
     _add_depth(zs, score, -0.3, 10, 40)
     _add_ghost_flicks(xs, score, 0.2)
@@ -336,12 +342,12 @@ def box(score: Score):
     theta = warped_phase(p, _bars(score), weighted, 1.5, 10)
     edge = math.tanh(2.0)
     xs = [0.8 * math.tanh(2.0 * math.cos(t)) / edge for t in theta]
-    ys = [0.8 * math.tanh(2.0 * math.sin(t)) / edge for t in theta]
+    ys = [-0.8 * math.tanh(2.0 * math.sin(t)) / edge for t in theta]
     zs = [0.35 * math.sin(2 * t) for t in theta]
     add_hits(zs, weighted, p, 0.2, 6, 20)
     _add_depth(zs, score, 0.25, 10, 40)
     _add_ghost_flicks(zs, score, 0.3)
-    _add_ghost_flicks(ys, score, 0.2)
+    _add_ghost_flicks(ys, score, -0.2)
     return xs, ys, zs
 
 
@@ -352,7 +358,7 @@ def corkscrew(score: Score):
     radius = [0.35] * p
     add_hits(radius, score.hits(*PERCUSSION, *FLUTTER) or score.kicks(), p, 0.3, 8, 32)
     xs = [r * math.cos(t) for r, t in zip(radius, theta)]
-    ys = [r * math.sin(t) for r, t in zip(radius, theta)]
+    ys = [-r * math.sin(t) for r, t in zip(radius, theta)]
     zs = [0.55 * math.sin(TAU * k / p) for k in range(p)]
     _add_depth(zs, score, 0.2, 10, 40)
     add_hits(zs, score.backbeat(), p, lambda i, v: 0.25 * alternate(i) * math.sqrt(v), 6, 20)
@@ -368,7 +374,7 @@ def spiral(score: Score):
     add_hits(radius, weighted, p, 0.12, 6, 24)
     _add_ghost_flicks(radius, score, 0.3)
     xs = [r * math.cos(t) for r, t in zip(radius, theta)]
-    ys = [r * math.sin(t) for r, t in zip(radius, theta)]
+    ys = [-r * math.sin(t) for r, t in zip(radius, theta)]
     zs = [-0.55 * math.cos(TAU * k / p) for k in range(p)]
     add_hits(zs, score.backbeat_or_kicks(), p, 0.2, 8, 28)
     _add_depth(zs, score, 0.25, 10, 40)
@@ -383,16 +389,16 @@ def slalom(score: Score):
     kicks = score.kicks()
     theta = warped_phase(p, _bars(score), score.weighted(), 1.4, 16)
     xs = [0.6 * math.sin(t) for t in theta]
-    ys = [0.35 * math.sin(2 * t) for t in theta]
+    ys = [-0.35 * math.sin(2 * t) for t in theta]
     zs = [-0.45 * math.cos(t) for t in theta]
     for pip, vel in score.backbeat():
         add_bump(xs, pip, -math.copysign(0.3 * vel, xs[pip]), 6, 18)
-    add_hits(ys, kicks, p, 0.35, 8, 24)
+    add_hits(ys, kicks, p, -0.35, 8, 24)
     add_hits(zs, kicks, p, -0.25, 8, 24)
     for pip, vel in score.hits(*PERCUSSION):
         add_bump(xs, pip, -math.copysign(0.12 * vel, xs[pip]), 5, 12)
     _add_depth(zs, score, 0.3, 10, 40)
-    _add_ghost_flicks(ys, score, 0.25)
+    _add_ghost_flicks(ys, score, -0.25)
     _add_ghost_flicks(zs, score, 0.15)
     return xs, ys, zs
 
@@ -404,7 +410,7 @@ def spring(score: Score):
     sx, sy, sz = (TAU / 44, 0.12), (TAU / 38, 0.12), (TAU / 52, 0.1)
     xs, ys, zs = zeros(p), zeros(p), zeros(p)
     add_pushes(xs, score.backbeat_or_kicks(), p, 1.0, *sx, sides=alternate)
-    add_pushes(ys, kicks, p, -1.0, *sy)
+    add_pushes(ys, kicks, p, 1.0, *sy)
     light, depth = score.hits(*PERCUSSION, *FLUTTER), score.hits(*DEPTH)
     add_pushes(zs, depth, p, -1.0, *sz)
     add_pushes(zs, light, p, 0.5, *sz, sides=alternate)
@@ -415,8 +421,8 @@ def spring(score: Score):
 
 
 # Directions the ricochet visits in turn; each axis is sent both ways.
-TARGETS = ((0.9, 0.3, 0.2), (-0.5, 0.75, -0.4), (-0.7, -0.5, 0.5), (0.4, -0.8, -0.6),
-           (0.1, 0.45, 0.9))
+TARGETS = ((0.9, -0.3, 0.2), (-0.5, -0.75, -0.4), (-0.7, 0.5, 0.5), (0.4, 0.8, -0.6),
+           (0.1, -0.45, 0.9))
 
 
 def ricochet(score: Score):
@@ -463,8 +469,11 @@ def _add_hat_detail(lanes, axes: tuple[int, ...], size: float, score: Score) -> 
         turn += TAU * (0.2 + 0.6 * vel)
     for n, axis in enumerate(axes):
         offset = PI * n / len(axes)
+        # y points down: its flicks turn the other way round, as the motions' own y does.
+        sized = -size if axis == 1 else size
         add_hits(lanes[axis], hits, score.period,
-                 lambda i, v, o=offset: size * math.sqrt(v) * math.cos(angles[i] + o), 6, 14)
+                 lambda i, v, o=offset, a=sized: a * math.sqrt(v) * math.cos(angles[i] + o),
+                 6, 14)
 
 
 def motion_lanes(motion: str, score: Score):
