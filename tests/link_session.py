@@ -10,7 +10,7 @@ from fractions import Fraction
 from kinetra_live.link_clock import LinkClock
 
 
-def wait_for_peers(peers, seconds=10):
+def wait_for_peers(peers, seconds=30):
     deadline = time.monotonic() + seconds
     while peers() < 1:
         if time.monotonic() > deadline:
@@ -87,10 +87,12 @@ def instance(show_path, bpm, start):
 def pair(show_path):
     import link
 
-    start = Fraction(link.Link(120).clock().micros(), 1_000_000) + 2
+    start = Fraction(link.Link(120).clock().micros(), 1_000_000) + 5
     first = spawn("instance", show_path, 120, start)
     assert first.stdout.readline() == "up\n"
-    time.sleep(0.5)
+    # The second must find the first one's session already there; on a loaded machine half a
+    # second was not always enough for the first to be up and announced.
+    time.sleep(2)
     second = spawn("instance", show_path, 100, start)
     results = [json.loads(p.communicate()[0].splitlines()[-1]) for p in (first, second)]
     print(json.dumps(results))

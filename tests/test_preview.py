@@ -88,6 +88,15 @@ def open_page(browser, url, query=""):
     assert state == "1", browser.execute_script("return document.getElementById('probe').textContent")
 
 
+def eventually(browser, expression, holds, seconds=20):
+    """The value of a script expression once it satisfies `holds`; the page draws at its own pace."""
+    deadline = time.monotonic() + seconds
+    while not holds(value := browser.execute_script(f"return {expression}")):
+        assert time.monotonic() < deadline, f"{expression} stayed {value!r}"
+        time.sleep(0.05)
+    return value
+
+
 def expected(pack, name, seconds, bpm):
     pip = math.floor(Fraction(seconds) * Fraction(bpm) / 60 * 64)
     recording = pack.recording(name)
@@ -171,30 +180,27 @@ def test_cards_state_loop_length_in_words(browser, served):
 
 def test_only_visible_cards_draw_and_play_pause_holds_time(browser, served):
     open_page(browser, served)
-    time.sleep(0.5)
-    stats = browser.execute_script("return kinetraPreview.stats")
-    assert stats["frames"] > 5 and 0 < stats["drawn"] < 60
+    stats = eventually(browser, "kinetraPreview.stats", lambda s: s["frames"] > 5)
+    assert 0 < stats["drawn"] < 60
     browser.find_element("id", "play").click()
+    # The pause takes hold at the next frame drawn; from then on the time stands still.
+    start = browser.execute_script("return kinetraPreview.stats.frames")
+    eventually(browser, "kinetraPreview.stats.frames", lambda n: n > start + 2)
     held = browser.execute_script("return kinetraPreview.stats.pip")
     time.sleep(0.3)
     assert browser.execute_script("return kinetraPreview.stats.pip") == held
     seek = browser.find_element("id", "seek")
     seek.clear()
     seek.send_keys("-6\n")
-    time.sleep(0.1)
-    assert browser.execute_script("return kinetraPreview.stats.pip") == -6 * 64
+    eventually(browser, "kinetraPreview.stats.pip", lambda pip: pip == -6 * 64)
     browser.find_element("id", "play").click()
-    time.sleep(0.3)
-    assert browser.execute_script("return kinetraPreview.stats.pip") > -6 * 64
+    eventually(browser, "kinetraPreview.stats.pip", lambda pip: pip > -6 * 64)
 
 
 def test_click_is_scheduled_on_beats_and_accented_on_bars(browser, served):
     open_page(browser, served, "?bpm=150&filter=circle")
     browser.find_element("id", "click").click()
-    deadline = time.monotonic() + 20
-    while len(log := browser.execute_script("return kinetraPreview.metronome.log")) < 3:
-        assert time.monotonic() < deadline, "no clicks were scheduled"
-        time.sleep(0.1)
+    log = eventually(browser, "kinetraPreview.metronome.log", lambda log: len(log) >= 3)
     # A tick that comes too late for a beat skips it rather than click late, so a loaded
     # machine may leave gaps; every click that is planned must still land on its beat.
     beats = [c["beat"] for c in log]
