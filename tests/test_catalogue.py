@@ -73,6 +73,13 @@ def test_every_name_is_found_and_near_misses_are_not(catalogue_table):
     assert kinetra.sample("meter_2_3", 0) is not None and kinetra.sample("meter_2_3_2", 0) is not None
 
 
+def test_index_order_is_unsigned_byte_order(catalogue_table):
+    names = sorted((r.name for r in catalogue_table), key=str.encode)
+    assert names[0] == "accent_walk_10_3" and names[-1] == "weave_5_9"
+    assert names.index("euclid_3_10") < names.index("euclid_3_7")
+    assert names.index("meter_2_3") < names.index("meter_2_3_2") < names.index("meter_2_3_2_2")
+
+
 @pytest.mark.parametrize("name,period,pips", [
     ("lfo_breathe", 256, {-1: 255, 256: 0}),
     ("euclid_2_5", 160, {-1: 159, 160: 0, -2**31: 32, 2**31 - 1: 127}),

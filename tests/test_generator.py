@@ -155,16 +155,3 @@ def test_only_the_data_states_defaults(packet_data, catalogue_table):
         generate.compute_all(rows, packet_data, jobs=1)
     edit(packet_data / "packet.toml", "width = 0.7\n", "")
     assert generate.compute_all(rows, packet_data, jobs=1) == stated
-
-
-def test_a_probe_chain_too_long_names_the_row():
-    import name_table
-    from checks import CatalogueError
-
-    # Seventeen names of one home slot: the sixteen that fit take it and the fifteen after it.
-    candidates = (f"crowd_{i}" for i in range(1_000_000))
-    crowd = [n for n in candidates if name_table.home_slot(n.encode()) == 7][:name_table.MAX_PROBES + 1]
-    labelled = [(f"row {i} {name}", name) for i, name in enumerate(crowd)]
-    assert sorted(n for n in name_table.place(labelled[:-1]) if n != name_table.NO_ROW) == list(range(16))
-    with pytest.raises(CatalogueError, match=f"^row 16 {crowd[-1]}: no free name slot within 16 "):
-        name_table.place(labelled)

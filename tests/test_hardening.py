@@ -299,8 +299,8 @@ def test_oversized_input_is_refused_with_the_documented_messages():
     assert in_range(kinetra.sample("circle", 0).as_tuple())
 
 
-def test_the_longest_name_is_found_and_its_near_misses_are_not():
-    name = "beat_jungle_switchback_corkscrew"  # the one catalogue name of 32 bytes, a whole key
+def test_names_too_long_for_a_key_are_compared_whole():
+    name = "beat_jungle_switchback_corkscrew"  # the one catalogue name of 32 bytes
     assert kinetra.sample(name, 7).as_tuple() == kinetra.sample(name, 7 + 512).as_tuple()
     for other in (name[:-1] + "x", name[:-1], name + "_", name[:31] + "\x00", name + "x" * 40,
                   "beat_jungle_switchback_pendulum\x00"):

@@ -20,72 +20,33 @@ struct CatalogueRow {
     PatternAccessor accessor;
 };
 
-// A slot of the name table: a default name's key and the accessor it stands for. One slot is
-// one cache line, so a hit reads nothing else before the samples.
-struct alignas(64) NameSlot {
-    NameKey key{{}, kNoNameLength};
-    PatternAccessor accessor = nullptr;
-};
+// Both are constant-initialised views of generated arrays, usable before any start-up code.
+extern const std::span<const CatalogueRow> catalogue_rows;          // table order
+extern const std::span<const std::size_t> catalogue_name_index;     // names in unsigned byte order
+extern const std::span<const NameKey> catalogue_name_keys;          // their keys, in index order
 
-// Constant-initialised views of generated arrays, usable before any start-up code.
-extern const std::span<const CatalogueRow> catalogue_rows;                      // table order
-// Every default name, the rudiments' included, placed by linear probing from its home slot.
-extern const std::array<NameSlot, kNameSlotCount> catalogue_name_slots;
-
-// The rows are numbered in registry order (the rudiments, then the catalogue) and the generator
-// names a row by its number in each slot, or kNoRow; the compiler makes the keys from the rows
-// themselves, so a key cannot disagree with its name.
-inline constexpr std::uint16_t kNoRow = 0xFFFF;
-
-template <std::size_t R, std::size_t N>
-constexpr const CatalogueRow& registry_row(const std::array<CatalogueRow, R>& rudiments,
-                                           const std::array<CatalogueRow, N>& rows, std::size_t n) noexcept {
-    return n < R ? rudiments[n] : rows[n - R];
+// Made by the compiler over the generated arrays: the keys cannot disagree with the names.
+template <std::size_t N>
+constexpr std::array<NameKey, N> name_keys_in_order(const std::array<CatalogueRow, N>& rows,
+                                                    const std::array<std::size_t, N>& index) noexcept {
+    std::array<NameKey, N> keys{};
+    for (std::size_t i = 0; i < N; ++i) {
+        keys[i] = name_key(rows[index[i]].entry.name);
+    }
+    return keys;
 }
 
-template <std::size_t R, std::size_t N>
-constexpr std::array<NameSlot, kNameSlotCount> name_slots(
-    const std::array<CatalogueRow, R>& rudiments, const std::array<CatalogueRow, N>& rows,
-    const std::array<std::uint16_t, kNameSlotCount>& slot_rows) noexcept {
-    std::array<NameSlot, kNameSlotCount> slots{};
-    for (std::size_t i = 0; i < kNameSlotCount; ++i) {
-        if (slot_rows[i] != kNoRow) {
-            const CatalogueRow& row = registry_row(rudiments, rows, slot_rows[i]);
-            slots[i] = {name_key(row.entry.name), row.accessor};
-        }
-    }
-    return slots;
-}
-
-// What the lookup relies on: every row in exactly one slot, reached from its home slot over
-// filled slots only, and an empty slot left to end the probing for an unknown name.
-template <std::size_t R, std::size_t N>
-constexpr bool slots_are_placed(const std::array<CatalogueRow, R>& rudiments,
-                                const std::array<CatalogueRow, N>& rows,
-                                const std::array<std::uint16_t, kNameSlotCount>& slot_rows) noexcept {
-    std::array<bool, R + N> seen{};
-    std::size_t filled = 0;
-    for (std::size_t i = 0; i < kNameSlotCount; ++i) {
-        const std::size_t n = slot_rows[i];
-        if (n == kNoRow) {
-            continue;
-        }
-        if (n >= R + N || seen[n]) {
+// Strictly ascending names over as many positions as rows: the index is a permutation in the
+// search's order.
+template <std::size_t N>
+constexpr bool names_ascend(const std::array<CatalogueRow, N>& rows,
+                            const std::array<std::size_t, N>& index) noexcept {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (index[i] >= N || (i > 0 && !(rows[index[i - 1]].entry.name < rows[index[i]].entry.name))) {
             return false;
         }
-        seen[n] = true;
-        ++filled;
-        const CatalogueRow& row = registry_row(rudiments, rows, n);
-        if (row.entry.name.size() > kNameKeyTextBytes) {
-            return false;
-        }
-        for (std::size_t at = name_home_slot(name_key(row.entry.name)); at != i; at = (at + 1) % kNameSlotCount) {
-            if (slot_rows[at] == kNoRow) {
-                return false;
-            }
-        }
     }
-    return filled == R + N && filled < kNameSlotCount;
+    return true;
 }
 
 }  // namespace kinetra

@@ -11,13 +11,11 @@ from collections import Counter
 
 from catalogue_data import Row
 
-# In registry order: the name table numbers them 0 to 14, as src/registry/rudiment_table.hpp
-# lists them (the compiler checks the generated table against that list).
-RUDIMENT_NAMES = (
+RUDIMENT_NAMES = frozenset({
     "bounce", "sway", "circle", "figure_eight", "step_touch", "box_step", "helix",
     "tamsel_background", "single_stroke_roll", "double_stroke_roll",
     "multiple_bounce_roll", "single_paradiddle", "flam", "drag", "five_stroke_roll",
-)
+})
 
 ROW_COUNT = 1716
 SAMPLE_COUNT = 1_022_912

@@ -4,7 +4,7 @@ Reads data/catalogue.tsv and each recipe's parameters, computes every row's samp
 checks the catalogue's invariants and writes, only where their content changed:
   catalogue_samples.bin  the sample block, little-endian binary64 triples
   catalogue_samples.S    the block as read-only data (assembled by .incbin)
-  catalogue_table.cpp    the rows, one accessor per row and the table of name slots
+  catalogue_table.cpp    the rows, one accessor per row and the sorted name index
 """
 
 from __future__ import annotations
@@ -21,7 +21,6 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import checks  # noqa: E402
 import generated_sources  # noqa: E402
-import name_table  # noqa: E402
 from catalogue_data import DataError, Row, read_table  # noqa: E402
 from params import ParamFile  # noqa: E402
 from recipes import RECIPES  # noqa: E402
@@ -141,8 +140,6 @@ def main() -> int:
         results = compute_all(rows, args.data, args.jobs)
         present = list(zip(rows, results))
         checks.check_block(rows, {row.name: s for row, s in present})
-        slots = name_table.place([(f"rudiment {name}", name) for name in checks.RUDIMENT_NAMES] +
-                                 [(f"row {row.index} {row.name}", row.name) for row in rows])
     except (DataError, checks.CatalogueError) as exc:
         print(f"{SCRIPT}: {exc}", file=sys.stderr)
         return 1
@@ -152,7 +149,7 @@ def main() -> int:
         print(f"{SCRIPT}: {type(exc).__name__}: {exc}{notes}", file=sys.stderr)
         return 1
 
-    size = generated_sources.write_all(args.out, present, slots)
+    size = generated_sources.write_all(args.out, present)
     print(f"{SCRIPT}: {len(present)} rows, {size // generated_sources.SAMPLE_BYTES} samples, "
           f"{time.monotonic() - began:.1f} s")
     return 0

@@ -10,8 +10,6 @@ import os
 import struct
 from pathlib import Path
 
-from name_table import NO_ROW
-
 SCRIPT = "src/catalogue/generate.py"
 HEADER = f"// Generated from data/ by {SCRIPT}. Do not edit."
 SAMPLES_BIN = "catalogue_samples.bin"
@@ -65,21 +63,20 @@ def samples_asm(size: int) -> str:
     )
 
 
-def table_cpp(catalogue: list[tuple[object, Samples]], slots: list[int]) -> str:
+def table_cpp(catalogue: list[tuple[object, Samples]]) -> str:
     rows = [row for row, _ in catalogue]
     samples = sum(len(s) for _, s in catalogue)
     count = len(rows)
     lines = [
         HEADER,
         f"// {count} rows, {samples} samples in the block ({SAMPLE_BYTES * samples} bytes), "
-        f"{count} accessors and the name slots of every default pattern.",
+        f"{count} accessors, a name index of {count} row numbers and its {count} name keys.",
         '#include "catalogue/catalogue.hpp"',
         "",
         "#include <array>",
         "#include <cstdint>",
         "",
         '#include "core/pip.hpp"',
-        '#include "registry/rudiment_table.hpp"',
         "",
         'extern "C" const kinetra::Offset3 kinetra_catalogue_samples[];',
         "",
@@ -101,34 +98,33 @@ def table_cpp(catalogue: list[tuple[object, Samples]], slots: list[int]) -> str:
         start += len(row_samples)
     lines.append("}};")
     lines.append("")
-    filled = sum(n != NO_ROW for n in slots)
-    lines.append(f"// {len(slots)} name slots ({filled} filled, {64 * len(slots)} bytes): "
-                 "each slot's row in registry order, the rudiments first.")
-    lines.append(f"constexpr std::array<std::uint16_t, {len(slots)}> kSlotRows{{{{")
-    for i in range(0, len(slots), 16):
-        lines.append("    " + " ".join(f"{n}," for n in slots[i:i + 16]))
+    # Unsigned byte order, exactly the order of the lookup's comparisons.
+    order = sorted(range(count), key=lambda i: rows[i].name.encode())
+    lines.append(f"constexpr std::array<std::size_t, {count}> kNameIndex{{{{")
+    for i in range(0, count, 16):
+        lines.append("    " + " ".join(f"{n}," for n in order[i:i + 16]))
     lines.append("}};")
     lines += [
         "",
-        "static_assert(slots_are_placed(kRudimentRows, kRows, kSlotRows), "
-        "\"a name is not where the lookup probes for it\");",
+        f"constexpr std::array<NameKey, {count}> kNameKeys = name_keys_in_order(kRows, kNameIndex);",
+        "static_assert(names_ascend(kRows, kNameIndex), \"the name index is out of order\");",
         "",
         "}  // namespace",
         "",
         "constinit const std::span<const CatalogueRow> catalogue_rows = kRows;",
-        "constinit const std::array<NameSlot, kNameSlotCount> catalogue_name_slots =",
-        "    name_slots(kRudimentRows, kRows, kSlotRows);",
+        "constinit const std::span<const std::size_t> catalogue_name_index = kNameIndex;",
+        "constinit const std::span<const NameKey> catalogue_name_keys = kNameKeys;",
         "",
         "}  // namespace kinetra",
     ]
     return "\n".join(lines) + "\n"
 
 
-def write_all(out: Path, catalogue: list[tuple[object, Samples]], slots: list[int]) -> int:
+def write_all(out: Path, catalogue: list[tuple[object, Samples]]) -> int:
     """Write the three files where their content changed; returns the block's size in bytes."""
     out.mkdir(parents=True, exist_ok=True)
     block = samples_bin(catalogue)
     write_if_changed(out / SAMPLES_BIN, block)
     write_if_changed(out / SAMPLES_ASM, samples_asm(len(block)).encode())
-    write_if_changed(out / TABLE_CPP, table_cpp(catalogue, slots).encode())
+    write_if_changed(out / TABLE_CPP, table_cpp(catalogue).encode())
     return len(block)

@@ -8,7 +8,7 @@
 
 namespace kinetra {
 
-// Looks the name up in the generated table of name slots, rudiments and catalogue alike. Throws
+// Rudiment names first, then a binary search of the catalogue's name index. Throws
 // std::invalid_argument "Unknown kinetra: <name>" for any other name. Never builds the
 // registry and allocates only for the error message.
 Offset3 sample(std::string_view name, std::int32_t pip);
