@@ -5,6 +5,7 @@ from pathlib import Path
 
 import pytest
 from hypothesis import settings
+from hypothesis.configuration import set_hypothesis_home_dir
 
 # Nothing is left behind: no example database in the tree, and the temporary folders of one
 # run live in a folder of its own that the run removes (pytest would keep the last three).
@@ -32,9 +33,12 @@ def row_samples(name: str, period: int) -> list[tuple[float, float, float]]:
 
 
 def pytest_configure(config):
+    own = Path(tempfile.mkdtemp(prefix="kinetra-tests-"))
+    config.stash[_OWN_BASETEMP] = str(own)
+    # Hypothesis keeps caches of its own beside the example database, whatever the profile.
+    set_hypothesis_home_dir(own / "hypothesis")
     if config.option.basetemp is None:
-        config.option.basetemp = tempfile.mkdtemp(prefix="kinetra-tests-")
-        config.stash[_OWN_BASETEMP] = config.option.basetemp
+        config.option.basetemp = str(own / "tmp")
 
 
 def pytest_unconfigure(config):
