@@ -4,7 +4,8 @@
 
 Each argument selects the rows whose name starts with it (or whose recipe it names). No
 build is needed: the rows come from the generator's own recipes. Rows are shown even when
-they miss the motion bar, which the flags STEP, SEAM and SPAN point out.
+they miss the motion bar, which the flags STEP, SEAM and SPAN point out. The contact sheet
+needs matplotlib, which nothing else here does.
 """
 
 from __future__ import annotations
