@@ -2,6 +2,7 @@
 own. `follow` and `pair` print one JSON object; `foreign` and `instance` are their peers."""
 
 import json
+import socket
 import subprocess
 import sys
 import time
@@ -99,5 +100,8 @@ def pair(show_path):
 
 
 if __name__ == "__main__":
+    # Discovery is multicast: refuse to run anywhere but a namespace that has only loopback.
+    if [name for _, name in socket.if_nameindex()] != ["lo"]:
+        sys.exit("run only inside a network namespace of its own (unshare --net)")
     verb, *args = sys.argv[1:]
     {"follow": follow, "foreign": foreign, "instance": instance, "pair": pair}[verb](*args)
