@@ -111,7 +111,7 @@ def test_quantum_is_the_lcm_of_loops_at_their_speeds():
                              {"name": "c", "pattern": "lfo_glide_stair", "speed": 2}])
     # 1 beat, 4 beats at 3/2 = 8/3 beats, 4 beats at 2 = 2 beats
     assert parse_show(document).quantum == 8
-    document["clock"]["quantum"] = 16
+    document["clock"].update(source="link", quantum=16)
     assert parse_show(document).quantum == 16
 
 
@@ -129,7 +129,8 @@ PATTERN = {"name": "user_nod", "description": "A nod", "samples": [[0, 0.5, 0]] 
     (json.dumps([PATTERN, PATTERN]), "Duplicate pattern name: user_nod"),
     (json.dumps([dict(PATTERN, name="circle")]), "Cannot override default pattern: circle"),
     (json.dumps({"recordings": [{"name": "r", "axes": ["x"], "samples": [[0.1]],
-                                 "bpm": 120}] * 2}), "two recordings share a name"),
+                                 "bpm": 120}] * 2}),
+     "recordings[1]: 'r' is also the name of recordings[0]"),
     (json.dumps({"recordings": [{"name": "r", "axes": ["x"], "samples": [[0.1]]}]}),
      "recordings[0]: missing key 'bpm'"),
 ])

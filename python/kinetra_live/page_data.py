@@ -14,6 +14,7 @@ from collections.abc import Callable
 
 import kinetra
 
+from . import names
 from .packs import Pack
 
 RUDIMENTS = 15            # the listings put the fifteen procedural rudiments first
@@ -61,7 +62,7 @@ def sampler(pack: Pack | None) -> Callable[[str, int], tuple[float, float, float
 def samples(entry: dict, pack: Pack | None) -> list[float]:
     """One loop (or the whole recording) as a flat list, axis after axis of each pip."""
     if entry["kind"] == "recording":
-        recording = pack.recording(entry["name"])
+        recording = names.resolve(entry["name"], pack).recording
         start = recording.start_pip
         return [v for k in range(recording.sample_count) for v in recording.sample(start + k)]
     sample = sampler(pack)

@@ -3,7 +3,8 @@
 A fixture's pip is whole-pip arithmetic on the show's pip: `anchor + floor((pip - since) *
 speed) + phase`. A speed change re-anchors at the pip it happens, so the motion is continuous
 and the phase (the fixture's offset plus its group's spread) is never touched: fixtures that
-share a speed keep their offsets exactly through every tempo and speed change.
+share a speed keep their offsets exactly through every tempo and speed change. A fixture pip
+may leave 32 bits (a long show, a large phase): a pattern's source folds it into the loop.
 """
 
 from __future__ import annotations
@@ -12,39 +13,21 @@ import math
 from fractions import Fraction
 from typing import Callable
 
-import kinetra
-
+from . import names
 from . import show as shows
-from .timebase import PIPS_PER_BEAT, pip_of
+from .quoting import quote
+from .timebase import PIPS_PER_BEAT, exact, pip_of
 
 Triple = tuple[float, float, float]
 
 
-def pattern_source(show: shows.Show, name: str) -> Callable[[int], Triple]:
-    """pip -> (x, y, z) for a default pattern, a pack pattern or a pack recording."""
-    pack = show.pack
-    if pack is not None:
-        recording = pack.recording(name)
-        if recording is not None:
-            return _recording_source(recording)
-        if any(p.name == name for p in pack.patterns):
-            library_sample = pack.library.sample
-            return lambda pip: library_sample(name, pip).as_tuple()
-    module_sample = kinetra.sample
-    return lambda pip: module_sample(name, pip).as_tuple()
-
-
-def _recording_source(recording: kinetra.SampledRecording) -> Callable[[int], Triple]:
-    # A recording does not loop: before its first pip it holds the first row, after its last
-    # the last. Axes beyond the third are not motion; missing ones are 0.0.
-    first = recording.start_pip
-    last = first + recording.sample_count - 1
-    pad = (0.0, 0.0, 0.0)
-
-    def sample(pip: int) -> Triple:
-        row = recording.sample(pip=min(max(pip, first), last))
-        return tuple((row + list(pad))[:3])
-    return sample
+def pattern_source(show: shows.Show, name: str) -> Callable[[int], Triple | None]:
+    """pip -> (x, y, z) for a default pattern, a pack pattern or a pack recording, at any
+    integer pip; None once a recording has ended."""
+    entry = names.resolve(name, show.pack)
+    if entry is None:
+        raise ValueError(f"unknown pattern {quote(name)}")
+    return names.source(entry, show.pack)
 
 
 class Transform:
@@ -124,7 +107,7 @@ class FixtureRig:
 
     def set_speed(self, pip: int, speed: Fraction) -> None:
         """Play at `speed` from `pip` on, continuing from where the fixture is at `pip`."""
-        speed = Fraction(speed)
+        speed = exact(speed, "speed")
         if not 0 < speed <= shows.MAX_SPEED:
             raise ValueError(f"speed: expected a ratio above 0 and at most {shows.MAX_SPEED}")
         self._anchor = self.fixture_pip(pip) - self.phase
@@ -133,10 +116,11 @@ class FixtureRig:
     def crossfade(self, show: shows.Show, pip: int, to: str, beats: Fraction) -> None:
         """Fade from what plays at `pip` to `to` over `beats`; a finished fade's target
         becomes the pattern it starts from."""
-        if not shows.pattern_exists(to, show.pack):
-            raise ValueError(f"unknown pattern {to!r}")
-        if Fraction(beats) <= 0:
+        if names.resolve(to, show.pack) is None:
+            raise ValueError(f"unknown pattern {quote(to)}")
+        beats = exact(beats, "beats")
+        if beats <= 0:
             raise ValueError("beats: expected a positive number of beats")
         if self.fade is not None and self.fade.weight(pip) >= 0.5:
             self.pattern, self.source = self.fade.to, self.fade.source
-        self.fade = Fade(show, to, pip, Fraction(beats))
+        self.fade = Fade(show, to, pip, beats)

@@ -8,6 +8,7 @@ Tempos, beats and speeds stay exact `Fraction`s; only values that leave for an o
 from __future__ import annotations
 
 import math
+import re
 import tomllib
 from dataclasses import dataclass
 from fractions import Fraction
@@ -15,9 +16,12 @@ from pathlib import Path
 
 import kinetra
 
+from . import names as pattern_names
 from . import packs, timebase
 from .clocks import InternalClock
+from .files import FileRefused, read_text
 from .midi_clock import MidiClock
+from .quoting import one_line, quote
 
 CLOCK_SOURCES = ("internal", "midi", "link")
 OUTPUT_KINDS = ("osc", "sacn", "artnet", "midi")
@@ -29,10 +33,30 @@ UNIVERSES = {"sacn": (1, 1, 63999), "artnet": (0, 0, 32767)}   # default, lowest
 DEFAULT_FPS = 44
 MAX_SPEED = 64
 I32 = 2**31
+# What a show can mean: tempos a musician plays, a latency of at most ten seconds either way,
+# beats whose pips fit in 32 bits.
+MIN_BPM, MAX_BPM = 1, 1000
+MAX_LATENCY_MS = 10_000
+MAX_BEAT = I32 // timebase.PIPS_PER_BEAT - 1
+MAX_SHOW_BYTES = 1 << 20
+# Fixture, group and output names: also an OSC address part and a CSV column's first half,
+# so none of OSC's pattern characters (* ? [ ] { } , #), no '/', no '.', no blank.
+NAME_RULE = "1 to 64 of A-Z, a-z, 0-9, '_' and '-'"
+IDENTIFIER = re.compile(r"[A-Za-z0-9_-]{1,64}", re.ASCII)
+# an OSC address: '/'-separated parts of printable ASCII other than the pattern characters
+OSC_ADDRESS = re.compile(r"(?:/[!\x22$-)+\-.0-9:->@-Z\\^-z|~]+)+", re.ASCII)
+PORT = re.compile(r"[0-9]{1,5}", re.ASCII)
+# keys that mean something for one kind of output or clock only
+OUTPUT_KEYS = {"osc": ("prefix",), "sacn": ("universe",), "artnet": ("universe",), "midi": ()}
+CLOCK_KEYS = {"internal": ("tempo_changes", "latency_ms"), "midi": ("port",),
+              "link": ("quantum", "latency_ms")}
 
 
 class ShowError(ValueError):
     """A show file that cannot be used; the message names the key at fault and why."""
+
+    def __init__(self, message: str):
+        super().__init__(one_line(message))
 
 
 @dataclass(frozen=True)
@@ -135,14 +159,9 @@ class Show:
         return phase
 
     def loop_beats(self, pattern: str) -> Fraction:
-        if self.pack is not None:
-            for user in self.pack.patterns:
-                if user.name == pattern:
-                    return Fraction(user.period_pips, timebase.PIPS_PER_BEAT)
-            recording = self.pack.recording(pattern)
-            if recording is not None:
-                return Fraction(recording.sample_count, timebase.PIPS_PER_BEAT)
-        return Fraction(_default_periods()[pattern], timebase.PIPS_PER_BEAT)
+        """A pattern's loop, or a recording's length, in beats."""
+        return Fraction(pattern_names.resolve(pattern, self.pack).span_pips,
+                        timebase.PIPS_PER_BEAT)
 
     @property
     def quantum(self) -> Fraction:
@@ -155,24 +174,17 @@ class Show:
             for f in self.fixtures))
 
 
-_PERIODS: dict[str, int] = {}
-
-
-def _default_periods() -> dict[str, int]:
-    if not _PERIODS:
-        _PERIODS.update((row["name"], row["period_pips"]) for row in kinetra.catalogue())
-    return _PERIODS
-
-
 class _Table:
     """One TOML table being read, with the key path its errors name."""
 
     def __init__(self, data: object, where: str, keys: tuple[str, ...]):
         if not isinstance(data, dict):
             raise ShowError(f"{where}: expected a table")
-        unknown = sorted(set(data) - set(keys))
+        unknown = sorted(set(data) - set(keys), key=str)
         if unknown:
-            raise ShowError(f"{self._path(where, unknown[0])}: unknown key")
+            key = unknown[0]
+            bare = isinstance(key, str) and IDENTIFIER.fullmatch(key)
+            raise ShowError(f"{self._path(where, key if bare else quote(key))}: unknown key")
         self.data, self.where = data, where
 
     @staticmethod
@@ -198,7 +210,7 @@ class _Table:
         if isinstance(value, bool) or not isinstance(value, int):
             raise self.fail(key, "expected an integer")
         if not low <= value <= high:
-            raise self.fail(key, f"expected an integer from {low} to {high}, got {value}")
+            raise self.fail(key, f"expected an integer from {low} to {high}, got {quote(value)}")
         return value
 
     def number(self, key: str, default: float | None = None) -> float:
@@ -206,19 +218,19 @@ class _Table:
             if default is None:
                 raise self.fail(key, "missing")
             return default
-        value = self.data[key]
-        if isinstance(value, bool) or not isinstance(value, (int, float)) \
-                or not math.isfinite(value):
+        value = _finite(self.data[key])
+        if value is None:
             raise self.fail(key, "expected a finite number")
-        return float(value)
+        return value
 
     def exact(self, key: str, default: Fraction | None = None, *, positive: bool = False,
-              what: str = "a number") -> Fraction:
+              what: str = "a number", low: Fraction | int | None = None,
+              high: Fraction | int | None = None) -> Fraction:
         if key not in self.data:
             if default is None:
                 raise self.fail(key, "missing")
             return default
-        return _exact(self.data[key], self._path(self.where, key), positive, what)
+        return _exact(self.data[key], self._path(self.where, key), positive, what, low, high)
 
     def text(self, key: str, default: str | None = None, choices: tuple[str, ...] = ()) -> str:
         if key not in self.data:
@@ -230,20 +242,38 @@ class _Table:
             raise self.fail(key, "expected a non-empty string")
         if choices and value not in choices:
             raise self.fail(key, f"expected one of {', '.join(map(repr, choices))}, "
-                                 f"got {value!r}")
+                                 f"got {quote(value)}")
+        return value
+
+    def name(self, key: str = "name", default: str | None = None) -> str:
+        value = self.text(key, default)
+        if not IDENTIFIER.fullmatch(value):
+            raise self.fail(key, f"expected a name of {NAME_RULE}, got {quote(value)}")
+        return value
+
+    def osc_address(self, key: str, default: str | None = None) -> str:
+        value = self.text(key, default)
+        if not OSC_ADDRESS.fullmatch(value):
+            raise self.fail(key, "expected an OSC address such as \"/kinetra\": parts after "
+                                 "'/' of printable ASCII without blanks or # * , ? [ ] { }, "
+                                 f"got {quote(value)}")
         return value
 
     def triple(self, key: str, default: tuple, kind: type) -> tuple:
         if key not in self.data:
             return default
         value = self.data[key]
-        accepted = (bool,) if kind is bool else (int, float)
-        if not isinstance(value, list) or len(value) != 3 or not all(
-                isinstance(v, accepted) and (kind is bool) == isinstance(v, bool)
-                and (kind is bool or math.isfinite(v)) for v in value):
+        if kind is bool:
+            ok = isinstance(value, list) and len(value) == 3 and all(
+                isinstance(v, bool) for v in value)
+            parsed = tuple(value) if ok else ()
+        else:
+            parsed = tuple(_finite(v) for v in value) if isinstance(value, list) else ()
+            ok = len(parsed) == 3 and None not in parsed
+        if not ok:
             noun = "booleans" if kind is bool else "numbers"
             raise self.fail(key, f"expected three {noun} for x, y, z")
-        return tuple(kind(v) for v in value)
+        return parsed
 
     def tables(self, key: str) -> list:
         value = self.data.get(key, [])
@@ -252,16 +282,33 @@ class _Table:
         return value
 
 
-def _exact(value: object, where: str, positive: bool, what: str) -> Fraction:
-    """A number as an exact Fraction: an integer, a float read as its text, or a ratio "3/2"."""
+def _finite(value: object) -> float | None:
+    """A TOML number as a finite float, or None (an integer too large for a float is None)."""
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        return None
+    try:
+        value = float(value)
+    except OverflowError:
+        return None
+    return value if math.isfinite(value) else None
+
+
+def _exact(value: object, where: str, positive: bool, what: str,
+           low: Fraction | int | None = None, high: Fraction | int | None = None) -> Fraction:
+    """A number as an exact Fraction: an integer, a float read as its text, or a ratio "3/2",
+    within [low, high] where given."""
     if isinstance(value, bool) or not isinstance(value, (int, float, str)):
         raise ShowError(f"{where}: expected {what}")
     try:
         exact = timebase.exact(value, where)
-    except (TypeError, ValueError, ZeroDivisionError):
-        raise ShowError(f"{where}: expected {what}, got {value!r}") from None
+    except (TypeError, ValueError):
+        raise ShowError(f"{where}: expected {what}, got {quote(value)}") from None
     if positive and exact <= 0:
-        raise ShowError(f"{where}: expected a positive number, got {value!r}")
+        raise ShowError(f"{where}: expected a positive number, got {quote(value)}")
+    if (low is not None and exact < low) or (high is not None and exact > high):
+        span = (f"from {low} to {high}" if low is not None and high is not None else
+                f"at least {low}" if low is not None else f"at most {high}")
+        raise ShowError(f"{where}: expected {what} {span}, got {quote(value)}")
     return exact
 
 
@@ -269,7 +316,11 @@ def _clock(data: object) -> ClockSpec:
     table = _Table(data, "clock", ("source", "bpm", "tempo_changes", "latency_ms", "quantum",
                                    "port"))
     source = table.text("source", "internal", CLOCK_SOURCES)
-    bpm = table.exact("bpm", positive=True, what="a tempo in beats per minute")
+    for key in ("tempo_changes", "latency_ms", "quantum", "port"):
+        if table.has(key) and key not in CLOCK_KEYS[source]:
+            raise table.fail(key, f"does not apply to the {source} clock")
+    tempo = "a tempo in beats per minute"
+    bpm = table.exact("bpm", positive=True, what=tempo, low=MIN_BPM, high=MAX_BPM)
     changes = table.raw("tempo_changes", [])
     if not isinstance(changes, list):
         raise table.fail("tempo_changes", "expected an array of [beat, bpm] pairs")
@@ -281,18 +332,16 @@ def _clock(data: object) -> ClockSpec:
         beat = _exact(change[0], where, False, "a beat and a tempo")
         if beat < 0 or (parsed and beat <= parsed[-1][0]):
             raise ShowError(f"{where}: beats must be 0 or more and strictly increasing")
-        parsed.append((beat, _exact(change[1], where, True, "a beat and a tempo")))
-    latency = table.exact("latency_ms", Fraction(0))
-    quantum = table.exact("quantum", positive=True) if table.has("quantum") else None
+        if beat > MAX_BEAT:
+            raise ShowError(f"{where}: expected a beat of at most {MAX_BEAT}, "
+                            f"got {quote(change[0])}")
+        parsed.append((beat, _exact(change[1], where, True, tempo, MIN_BPM, MAX_BPM)))
+    latency = table.exact("latency_ms", Fraction(0), what="a latency in milliseconds",
+                          low=-MAX_LATENCY_MS, high=MAX_LATENCY_MS)
+    quantum = (table.exact("quantum", positive=True, what="a number of beats", high=MAX_BEAT)
+               if table.has("quantum") else None)
     port = table.text("port") if table.has("port") else None
     return ClockSpec(source, bpm, tuple(parsed), latency, quantum, port)
-
-
-def pattern_exists(name: str, pack: packs.Pack | None) -> bool:
-    if name in _default_periods():
-        return True
-    return pack is not None and (any(p.name == name for p in pack.patterns)
-                                 or pack.recording(name) is not None)
 
 
 def _range(table: _Table, key: str) -> tuple[float, float]:
@@ -334,34 +383,36 @@ FIXTURE_KEYS = ("name", "pattern", "phase_pips", "speed", "scale", "invert", "sw
                 "rotate_degrees", "park", "crossfade", "osc_address", "dmx", "midi")
 
 
+def _pattern(table: _Table, key: str, pack: packs.Pack | None) -> str:
+    name = table.text(key)
+    if pattern_names.resolve(name, pack) is None:
+        raise table.fail(key, f"unknown pattern {quote(name)}")
+    return name
+
+
 def _fixture(data: object, index: int, pack: packs.Pack | None) -> Fixture:
     where = f"fixture[{index}]"
     table = _Table(data, where, FIXTURE_KEYS)
-    name = table.text("name")
-    pattern = table.text("pattern")
-    if not pattern_exists(pattern, pack):
-        raise table.fail("pattern", f"unknown pattern {pattern!r}")
+    name = table.name()
+    pattern = _pattern(table, "pattern", pack)
     speed = table.exact("speed", Fraction(1), positive=True, what="a ratio such as \"3/2\"")
     if speed > MAX_SPEED:
-        raise table.fail("speed", f"expected at most {MAX_SPEED}, got {speed}")
+        raise table.fail("speed", f"expected at most {MAX_SPEED}, got {quote(table.raw('speed'))}")
     scale = table.triple("scale", (1.0, 1.0, 1.0), float)
     invert = table.triple("invert", (False, False, False), bool)
     swap = table.text("swap") if table.has("swap") else None
     if swap is not None and (len(swap) != 2 or swap[0] == swap[1] or set(swap) - set(AXES)):
-        raise table.fail("swap", f"expected two different axes such as \"xy\", got {swap!r}")
+        raise table.fail("swap", f"expected two different axes such as \"xy\", got {quote(swap)}")
     park = table.triple("park", (0.0, 0.0, 0.0), float)
     if not all(-1 <= v <= 1 for v in park):
         raise table.fail("park", "expected three numbers from -1 to 1")
     crossfade = None
     if table.has("crossfade"):
         fade = _Table(table.raw("crossfade"), f"{where}.crossfade", ("to", "at_beat", "beats"))
-        to = fade.text("to")
-        if not pattern_exists(to, pack):
-            raise fade.fail("to", f"unknown pattern {to!r}")
-        crossfade = Crossfade(to, fade.exact("at_beat"), fade.exact("beats", positive=True))
-    osc_address = table.text("osc_address") if table.has("osc_address") else None
-    if osc_address is not None and not osc_address.startswith("/"):
-        raise table.fail("osc_address", "expected an OSC address beginning with '/'")
+        to = _pattern(fade, "to", pack)
+        crossfade = Crossfade(to, fade.exact("at_beat", low=-MAX_BEAT, high=MAX_BEAT),
+                              fade.exact("beats", positive=True, high=MAX_BEAT))
+    osc_address = table.osc_address("osc_address") if table.has("osc_address") else None
     return Fixture(
         name, pattern, table.integer("phase_pips", 0), speed, scale, invert, swap,
         table.number("rotate_degrees", 0.0), park, crossfade, osc_address,
@@ -371,52 +422,122 @@ def _fixture(data: object, index: int, pack: packs.Pack | None) -> Fixture:
 
 def _group(data: object, index: int, names: set[str], grouped: set[str]) -> Group:
     table = _Table(data, f"group[{index}]", ("name", "fixtures", "spread", "spread_pips"))
-    name = table.text("name")
+    name = table.name()
+    if name in names:
+        # a group and a fixture of one name would make `set_speed(name)` mean two things
+        raise table.fail("name", f"{quote(name)} is also a fixture's name")
     members = table.raw("fixtures")
     if not (isinstance(members, list) and members and all(isinstance(m, str) for m in members)):
         raise table.fail("fixtures", "expected a non-empty array of fixture names")
     for member in members:
         if member not in names:
-            raise table.fail("fixtures", f"no fixture is named {member!r}")
+            raise table.fail("fixtures", f"no fixture is named {quote(member)}")
         if member in grouped:
-            raise table.fail("fixtures", f"fixture {member!r} is already in a group")
+            raise table.fail("fixtures", f"fixture {quote(member)} is already in a group")
         grouped.add(member)
     return Group(name, tuple(members), table.text("spread", "fan", SPREADS),
                  table.integer("spread_pips", 0))
 
 
+def _host_port(table: _Table, kind: str) -> tuple[str, int]:
+    """HOST:PORT, HOST (DMX only, the protocol's port), and [IPV6]:PORT or [IPV6]."""
+    address = table.text("address")
+    shape = "HOST:PORT" if kind == "osc" else "HOST or HOST:PORT"
+    if address.startswith("["):
+        host, bracket, rest = address[1:].partition("]")
+        colon, port_text = rest[:1], rest[1:]
+        good = bracket and (rest == "" or colon == ":")
+    else:
+        host, colon, port_text = address.rpartition(":")
+        if not colon:
+            host = address
+        good = ":" not in host
+    if not colon:
+        port_text = str(DMX_PORTS.get(kind, ""))
+    if not (good and host and host.isprintable() and not any(c.isspace() for c in host)
+            and PORT.fullmatch(port_text) and 0 < int(port_text) < 65536):
+        raise table.fail("address", f"expected {shape}, got {quote(address)}")
+    return host, int(port_text)
+
+
 def _output(data: object, index: int) -> Output:
     table = _Table(data, f"output[{index}]", ("kind", "name", "address", "universe", "prefix"))
     kind = table.text("kind", choices=OUTPUT_KINDS)
-    address = table.text("address")
-    port = None
-    if kind != "midi":
-        host, colon, port_text = address.rpartition(":")
-        if not colon:
-            host, port_text = address, str(DMX_PORTS.get(kind, ""))
-        if not host or not port_text.isdigit() or not 0 < int(port_text) < 65536:
-            raise table.fail("address", f"expected HOST:PORT, got {address!r}"
-                             if kind == "osc" else f"expected HOST or HOST:PORT, got {address!r}")
-        address, port = host, int(port_text)
-    prefix = table.text("prefix", "/kinetra")
-    if not prefix.startswith("/") or prefix.endswith("/"):
-        raise table.fail("prefix", "expected an OSC address such as \"/kinetra\"")
+    for key in ("universe", "prefix"):
+        if table.has(key) and key not in OUTPUT_KEYS[kind]:
+            raise table.fail(key, f"does not apply to an output of kind {kind!r}")
+    if kind == "midi":
+        address, port = table.text("address"), None
+        if not address.isprintable():
+            raise table.fail("address", f"expected a MIDI port name, got {quote(address)}")
+    else:
+        address, port = _host_port(table, kind)
+    prefix = table.osc_address("prefix", "/kinetra")
     universe = (table.integer("universe", *UNIVERSES[kind]) if kind in UNIVERSES else None)
-    return Output(kind, table.text("name", kind), address, port, universe, prefix)
+    return Output(kind, table.name("name", kind), address, port, universe, prefix)
 
 
 def _check_patches(fixtures: tuple[Fixture, ...]) -> None:
-    used: dict[tuple[int, int], str] = {}
+    """No DMX channel and no MIDI controller is driven by two fixtures, or twice by one."""
+    used: dict[tuple, str] = {}
     for index, fixture in enumerate(fixtures):
-        if fixture.dmx is None:
-            continue
-        for key in ("pan", "tilt"):
-            first = getattr(fixture.dmx, key)
-            for channel in range(first, first + fixture.dmx.bits // 8):
-                owner = used.setdefault((fixture.dmx.universe, channel), fixture.name)
+        claimed: set[tuple] = set()
+
+        def claim(slot: tuple, where: str, what: str) -> None:
+            owner = used.setdefault(slot, fixture.name)
+            if owner != fixture.name or slot in claimed:
+                raise ShowError(f"{where}: {what} is already used by {quote(owner)}")
+            claimed.add(slot)
+
+        if fixture.dmx is not None:
+            patch = fixture.dmx
+            for key in ("pan", "tilt"):
+                first = getattr(patch, key)
+                for channel in range(first, first + patch.bits // 8):
+                    claim(("dmx", patch.universe, channel), f"fixture[{index}].dmx.{key}",
+                          f"channel {channel} of universe {patch.universe}")
+        if fixture.midi is not None:
+            patch = fixture.midi
+            for cc in patch.cc:
+                for control in (cc, cc + 32) if patch.bits == 14 else (cc,):
+                    claim(("midi", patch.channel, control), f"fixture[{index}].midi.cc",
+                          f"controller {control} on channel {patch.channel}")
+
+
+def _check_reach(fixtures: tuple[Fixture, ...], outputs: tuple[Output, ...]) -> None:
+    """Every output sends something, and once a show has outputs of a kind, every fixture
+    patched for that kind is sent by one: a patch no output sends would stay dark without a
+    word. (Patches of a kind the show has no output for describe the rig for another night.)"""
+    dmx = [o for o in outputs if o.kind in UNIVERSES]
+    sent = {o.universe for o in dmx}
+    for index, fixture in enumerate(fixtures):
+        if dmx and fixture.dmx is not None and fixture.dmx.universe not in sent:
+            raise ShowError(f"fixture[{index}].dmx.universe: no output sends universe "
+                            f"{fixture.dmx.universe} (the DMX outputs send "
+                            f"{', '.join(map(str, sorted(sent)))})")
+    patched = {f.dmx.universe for f in fixtures if f.dmx is not None}
+    for index, output in enumerate(outputs):
+        if output.kind in UNIVERSES and output.universe not in patched:
+            raise ShowError(f"output[{index}].universe: no fixture is patched on universe "
+                            f"{output.universe}")
+        if output.kind == "midi" and not any(f.midi is not None for f in fixtures):
+            raise ShowError(f"output[{index}]: no fixture has a midi patch")
+        if output.kind == "osc":
+            addresses: dict[str, str] = {}
+            for number, fixture in enumerate(fixtures):
+                address = fixture.osc_address or f"{output.prefix}/{fixture.name}"
+                owner = addresses.setdefault(address, fixture.name)
                 if owner != fixture.name:
-                    raise ShowError(f"fixture[{index}].dmx.{key}: channel {channel} of universe "
-                                    f"{fixture.dmx.universe} is already used by {owner!r}")
+                    raise ShowError(f"fixture[{number}].osc_address: {quote(address)} is also "
+                                    f"where {quote(owner)} is sent on output {quote(output.name)}")
+
+
+def _unique(items, what: str) -> None:
+    seen: set[str] = set()
+    for index, item in enumerate(items):
+        if item.name in seen:
+            raise ShowError(f"{what}[{index}].name: duplicate {what} name {quote(item.name)}")
+        seen.add(item.name)
 
 
 def parse_show(document: dict, base: Path | None = None) -> Show:
@@ -436,20 +557,15 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     fixtures = tuple(_fixture(d, i, pack) for i, d in enumerate(top.tables("fixture")))
     if not fixtures:
         raise top.fail("fixture", "a show needs at least one fixture")
-    names: set[str] = set()
-    for index, fixture in enumerate(fixtures):
-        if fixture.name in names:
-            raise ShowError(f"fixture[{index}].name: duplicate fixture name {fixture.name!r}")
-        names.add(fixture.name)
+    _unique(fixtures, "fixture")
+    names = {fixture.name for fixture in fixtures}
     grouped: set[str] = set()
     groups = tuple(_group(d, i, names, grouped) for i, d in enumerate(top.tables("group")))
+    _unique(groups, "group")
     outputs = tuple(_output(d, i) for i, d in enumerate(top.tables("output")))
-    seen: set[str] = set()
-    for index, output in enumerate(outputs):
-        if output.name in seen:
-            raise ShowError(f"output[{index}].name: duplicate output name {output.name!r}")
-        seen.add(output.name)
+    _unique(outputs, "output")
     _check_patches(fixtures)
+    _check_reach(fixtures, outputs)
     show = Show(None, clock, fixtures, groups, outputs, top.integer("fps", DEFAULT_FPS, 1, 1000),
                 top.text("on_stop", "park", ON_STOP), pack)
     for index, fixture in enumerate(fixtures):
@@ -459,13 +575,22 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
 
 
 def load_show(path: Path | str) -> Show:
+    """The show in a TOML file of at most MAX_SHOW_BYTES."""
     path = Path(path)
+    where = one_line(str(path), 200)
     try:
-        document = tomllib.loads(path.read_text(encoding="utf-8"))
-    except (OSError, UnicodeDecodeError) as exc:
-        raise ShowError(f"{path}: {exc}") from None
+        document = tomllib.loads(read_text(path, MAX_SHOW_BYTES))
+    except FileRefused as exc:
+        raise ShowError(str(exc)) from None
     except tomllib.TOMLDecodeError as exc:
-        raise ShowError(f"{path}: not valid TOML: {exc}") from None
+        raise ShowError(f"{where}: not valid TOML: {exc}") from None
+    except RecursionError:
+        raise ShowError(f"{where}: not valid TOML: nested too deeply") from None
+    except ValueError as exc:
+        # the interpreter's limit on integer digits, whose advice is for programmers
+        reason = ("an integer of over 4,300 digits" if "integer string conversion" in str(exc)
+                  else one_line(str(exc), 120))
+        raise ShowError(f"{where}: not valid TOML: {reason}") from None
     show = parse_show(document, path.parent)
     return Show(path, show.clock, show.fixtures, show.groups, show.outputs, show.fps,
                 show.on_stop, show.pack)

@@ -21,16 +21,29 @@ from __future__ import annotations
 
 import bisect
 import math
+import re
 from fractions import Fraction
 from numbers import Rational
+
+from .quoting import quote
 
 PIPS_PER_BEAT = 64
 NUDGE_BEND = Fraction(1, 8)
 
 
+# A number given as text is at most this long, its decimal exponent at most this large:
+# Fraction("1e999999999") would build 10**999999999 exactly, which takes hours.
+MAX_NUMBER_TEXT = 64
+MAX_EXPONENT = 400
+_NUMBER = re.compile(r"[+-]?(?:[0-9]+/[0-9]+|(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE]([+-]?[0-9]+))?)",
+                     re.ASCII)
+
+
 def exact(value: object, what: str) -> Fraction:
     """The exact value of an int, a Fraction, a decimal string or a float (read as its text,
-    so 174.1 is 1741/10, not the nearest binary double)."""
+    so 174.1 is 1741/10, not the nearest binary double). Text takes ASCII digits only, at most
+    MAX_NUMBER_TEXT characters and an exponent of at most MAX_EXPONENT either way; every
+    refusal is a ValueError or a TypeError naming `what`."""
     if type(value) is Fraction:
         return value
     if type(value) is int:
@@ -44,11 +57,19 @@ def exact(value: object, what: str) -> Fraction:
             raise ValueError(f"{what}: expected a finite number, got {value!r}")
         return Fraction(repr(value))
     if isinstance(value, str):
+        text = value.strip()
+        match = _NUMBER.fullmatch(text) if len(text) <= MAX_NUMBER_TEXT else None
+        if match is None:
+            raise ValueError(f"{what}: expected a number, got {quote(value)}")
+        if match[1] is not None and abs(int(match[1])) > MAX_EXPONENT:
+            raise ValueError(f"{what}: expected an exponent from -{MAX_EXPONENT} to "
+                             f"{MAX_EXPONENT}, got {quote(value)}")
         try:
-            return Fraction(value.strip())
-        except ValueError:
-            raise ValueError(f"{what}: expected a number, got {value!r}") from None
-    raise TypeError(f"{what}: expected a number, got {value!r}")
+            return Fraction(text)
+        except ZeroDivisionError:
+            raise ValueError(f"{what}: expected a number, got {quote(value)} "
+                             f"(a ratio over zero)") from None
+    raise TypeError(f"{what}: expected a number, got {quote(value)}")
 
 
 def _tempo(bpm: object) -> Fraction:
