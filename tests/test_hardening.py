@@ -306,3 +306,123 @@ def test_names_too_long_for_a_key_are_compared_whole():
                   "beat_jungle_switchback_pendulum\x00"):
         with pytest.raises(ValueError, match="^Unknown kinetra: "):
             kinetra.sample(other, 0)
+
+
+# --- The companion's show files and packs ---------------------------------------------------
+
+SHOW = {
+    "fps": 44, "on_stop": "park",
+    "clock": {"source": "internal", "bpm": 124, "tempo_changes": [[64, "127.5"]],
+              "latency_ms": 20},
+    "fixture": [
+        {"name": "head_1", "pattern": "circle", "phase_pips": 3, "speed": "3/2",
+         "scale": [0.5, 1, 1], "invert": [True, False, False], "swap": "xy",
+         "rotate_degrees": 30, "park": [0, -1, 0],
+         "crossfade": {"to": "sway", "at_beat": 4, "beats": 2},
+         "dmx": {"universe": 1, "pan": 1, "tilt": 3, "bits": 16, "pan_range": [0.2, 0.8]}},
+        {"name": "wash", "pattern": "figure_eight", "osc_address": "/wash/pos",
+         "midi": {"channel": 2, "cc": [20, 21], "bits": 14}},
+    ],
+    "group": [{"name": "all", "fixtures": ["head_1", "wash"], "spread": "wings",
+               "spread_pips": 8}],
+    "output": [{"kind": "osc", "name": "osc", "address": "127.0.0.1:9000", "prefix": "/k"},
+               {"kind": "sacn", "name": "stage", "address": "127.0.0.1", "universe": 1},
+               {"kind": "artnet", "address": "[::1]:6454", "universe": 1},
+               {"kind": "midi", "address": "a port"}],
+}
+
+hostile = st.recursive(
+    st.one_of(st.integers(), st.integers(-10**400, 10**400), st.floats(), st.booleans(),
+              st.text(max_size=8), st.none(),
+              st.sampled_from(["1e999999999", "1/0", "²", "٩٠٠٠", "127.0.0.1:²", "*", "/a/*",
+                               "a\nb", "\x1b[2J", "x" * 5000, "3/2", "-0", "1e-400", "circle",
+                               "[::1]", "h:0", "wings", 2**31, -2**31 - 1, 1e308, 10**4000])),
+    lambda inner: st.one_of(st.lists(inner, max_size=4),
+                            st.dictionaries(st.text(max_size=6), inner, max_size=3)),
+    max_leaves=8)
+
+
+def _places(node, path=()):
+    """Every (container, key) of a document, so one can be replaced or removed."""
+    items = node.items() if isinstance(node, dict) else enumerate(node)
+    for key, value in items:
+        yield path + (key,)
+        if isinstance(value, (dict, list)):
+            yield from _places(value, path + (key,))
+
+
+def _mutated(template, data):
+    document = copy.deepcopy(template)
+    for _ in range(data.draw(st.integers(1, 3))):
+        path = data.draw(st.sampled_from(list(_places(document))))
+        parent = document
+        for key in path[:-1]:
+            parent = parent[key]
+        action = data.draw(st.sampled_from(["replace", "replace", "remove", "add"]))
+        if action == "remove" and isinstance(parent, dict):
+            del parent[path[-1]]
+        elif action == "add" and isinstance(parent, dict):
+            parent[data.draw(st.text(max_size=8))] = data.draw(hostile)
+        else:
+            parent[path[-1]] = data.draw(hostile)
+    return document
+
+
+def _clean(message: str) -> bool:
+    return message.isprintable() and len(message) <= 500
+
+
+@settings(max_examples=400, deadline=None, suppress_health_check=list(HealthCheck))
+@given(data=st.data())
+def test_any_show_document_is_a_show_or_one_clean_show_error(data):
+    from kinetra_live.sampler import Sampler
+    from kinetra_live.show import ShowError, parse_show
+
+    document = _mutated(SHOW, data)
+    try:
+        show = parse_show(document)
+    except ShowError as exc:
+        assert _clean(str(exc)), str(exc)
+        return
+    sampler = Sampler(show)
+    for pip in (0, data.draw(st.integers(-2**70, 2**70))):
+        for state in sampler.frame(pip).fixtures:
+            assert all(-1 <= v <= 1 for v in state.out)
+    show.quantum, show.clock.tempo_map().pip_at(10**6)
+
+
+PACK = {"patterns": [{"name": "user_nod", "description": "A nod",
+                      "samples": [[0, 0.5, 0], [0.25, -1, 0.5]]}],
+        "recordings": [{"name": "take", "axes": ["pan", "tilt"], "samples": [[0.1, 0.2]] * 3,
+                        "bpm": 120, "beat_zero_seconds": 0.5, "start_pip": -4}]}
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+@given(data=st.data())
+def test_any_pack_is_a_pack_or_one_clean_pack_error(data, tmp_path_factory):
+    import json
+
+    from kinetra_live import names, packs
+
+    path = tmp_path_factory.mktemp("pack") / "pack.json"
+    try:
+        path.write_text(json.dumps(_mutated(PACK, data)))
+    except ValueError:          # json cannot write every hostile value (a 4,000-digit integer)
+        return
+    try:
+        pack = packs.read_pack(path)
+    except packs.PackError as exc:
+        assert _clean(str(exc)), str(exc)
+        return
+    for entry in pack.patterns + pack.recordings:
+        sample = names.source(names.resolve(entry.name, pack), pack)
+        got = sample(data.draw(st.integers(-2**70, 2**70)))
+        assert got is None or (len(got) == 3 and all(-1 <= v <= 1 for v in got))
+
+
+@pytest.mark.parametrize("text", ["1e999999999", "1" * 65, "1e-401", "٣", "1/0", "0x1f"])
+def test_exact_refuses_text_it_cannot_read_quickly(text):
+    from kinetra_live.timebase import exact
+
+    with pytest.raises(ValueError, match="^where: expected "):
+        exact(text, "where")

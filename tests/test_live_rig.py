@@ -1,5 +1,7 @@
 """The rig: exact spreads and speeds, transforms, crossfades, all from one sampler."""
 
+import json
+import logging
 from fractions import Fraction
 
 import kinetra
@@ -98,3 +100,55 @@ def test_crossfade_mixes_over_its_beats_on_the_show_pip():
     assert (state.pattern, state.fade.to, state.fade.weight) == ("sway", "bounce", 0.5)
     with pytest.raises(ValueError, match="unknown pattern 'nope'"):
         sampler.crossfade(700, "nope", 1)
+
+
+def test_a_loop_folds_fixture_pips_beyond_32_bits_exactly(tmp_path):
+    (tmp_path / "pack.json").write_text(json.dumps([{
+        "name": "user_steps", "description": "Steps",
+        "samples": [[k / 10, 0, 0] for k in range(10)]}]))
+    show = parse_show({"clock": {"bpm": 120}, "pack": "pack.json", "fixture": [
+        {"name": "a", "pattern": "circle", "phase_pips": 2**31 - 1, "speed": 64},
+        {"name": "b", "pattern": "user_steps", "phase_pips": -2**31},
+        {"name": "c", "pattern": "flam", "phase_pips": 2**31 - 1}]}, tmp_path)
+    sampler = Sampler(show)
+    steps = show.pack.library
+    for pip in (0, 1, 2**31, 2**40 + 7, -2**35 - 3):
+        a, b, c = sampler.frame(pip).fixtures
+        assert (a.fixture_pip, b.fixture_pip) == (pip * 64 + 2**31 - 1, pip - 2**31)
+        assert a.raw == kinetra.sample("circle", a.fixture_pip % 64).as_tuple()
+        assert b.raw == steps.sample("user_steps", b.fixture_pip % 10).as_tuple()
+        assert c.raw == kinetra.flam(c.fixture_pip % kinetra.catalogue()[
+            [r["name"] for r in kinetra.catalogue()].index("flam")]["period_pips"]).as_tuple()
+
+
+def test_a_recording_past_its_end_parks_the_fixture_and_says_so_once(tmp_path, caplog):
+    (tmp_path / "pack.json").write_text(json.dumps({"recordings": [{
+        "name": "take", "axes": ["x"], "samples": [[0.5], [0.25]], "bpm": 120,
+        "start_pip": 4}]}))
+    show = parse_show({"clock": {"bpm": 120}, "pack": "pack.json", "fixture": [
+        {"name": "solo", "pattern": "take", "park": [0, -1, 0], "scale": [0.5, 1, 1]},
+        {"name": "fading", "pattern": "circle", "park": [1, 1, 0],
+         "crossfade": {"to": "take", "at_beat": 0, "beats": 1}}]}, tmp_path)
+    sampler = Sampler(show)
+    with caplog.at_level(logging.WARNING, logger="kinetra_live"):
+        before, _ = sampler.frame(-2**40).fixtures
+        assert before.raw == (0.5, 0.0, 0.0) and before.out == (0.25, 0.0, 0.0)
+        assert sampler.frame(5).fixtures[0].out == (0.125, 0.0, 0.0)
+        for pip in (6, 7, 2**33):
+            solo, fading = sampler.frame(pip).fixtures
+            assert solo.raw == solo.out == (0.0, -1.0, 0.0)
+            assert fading.out == (1.0, 1.0, 0.0) and fading.fade.to == "take"
+    assert [r.getMessage() for r in caplog.records] == [
+        "fixture 'solo': recording 'take' ended before fixture pip 6; the fixture is parked",
+        "fixture 'fading': recording 'take' ended before fixture pip 6; the fixture is parked"]
+
+
+def test_live_numbers_are_bounded_before_they_are_read():
+    sampler = Sampler(show_of([{"name": "a", "pattern": "circle"}]))
+    for bad in ("1e999999999", "1/0", "٢"):
+        with pytest.raises(ValueError, match="^speed: expected"):
+            sampler.set_speed(0, bad)
+        with pytest.raises(ValueError, match="^beats: expected"):
+            sampler.crossfade(0, "sway", bad)
+    with pytest.raises(ValueError, match="^unknown pattern 'x\\\\n'$"):
+        sampler.crossfade(0, "x\n", 1)

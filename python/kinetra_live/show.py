@@ -14,7 +14,6 @@ from dataclasses import dataclass
 from fractions import Fraction
 from pathlib import Path
 
-import kinetra
 
 from . import names as pattern_names
 from . import packs, timebase
