@@ -115,6 +115,12 @@ def base(**changes):
      "got an integer of about 5001 digits"),
     (base(fixture__rotate_degrees=10**400), "fixture[0].rotate_degrees: expected a finite number"),
     (base(fixture__park=[0, 10**400, 0]), "fixture[0].park: expected three numbers for x, y, z"),
+    (base(clock={"bpm": 120, "source": "link"}, fixture=[
+        {"name": f"f{p}", "pattern": "circle", "speed": f"1/{p}"}
+        for p in (3, 5, 7, 11, 13, 17, 19, 23)]),
+     "clock.quantum: the fixtures' loops at their speeds meet only every 111546435 beats; "
+     "give a quantum"),
+    (base(pack="a\0b"), "pack: a\\x00b: not a file name"),
     # keys that do not apply to an output's or a clock's kind
     (base(output=[{"kind": "osc", "address": "h:1", "universe": 1}]),
      "output[0].universe: does not apply to an output of kind 'osc'"),

@@ -22,6 +22,8 @@ def read_bytes(path: Path | str, limit: int) -> bytes:
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | getattr(os, "O_CLOEXEC", 0))
     except OSError as exc:
         raise FileRefused(f"{name}: {exc.strerror or exc}") from None
+    except ValueError:      # a NUL in the path
+        raise FileRefused(f"{name}: not a file name") from None
     try:
         info = os.fstat(fd)
         if not stat.S_ISREG(info.st_mode):

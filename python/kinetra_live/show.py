@@ -570,6 +570,9 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     for index, fixture in enumerate(fixtures):
         if not -I32 <= show.phase_of(fixture) < I32:
             raise ShowError(f"fixture[{index}].phase_pips: phase with spread is outside 32 bits")
+    if clock.source == "link" and show.quantum > MAX_BEAT:
+        raise top.fail("clock.quantum", f"the fixtures' loops at their speeds meet only every "
+                                        f"{quote(int(show.quantum))} beats; give a quantum")
     return show
 
 
