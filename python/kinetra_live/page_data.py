@@ -10,7 +10,6 @@ import base64
 import json
 import struct
 import zlib
-from collections.abc import Callable
 
 import kinetra
 
@@ -54,20 +53,16 @@ def entries(pack: Pack | None = None) -> list[dict]:
     return out
 
 
-def sampler(pack: Pack | None) -> Callable[[str, int], tuple[float, float, float]]:
-    sample = pack.library.sample if pack else kinetra.sample
-    return lambda name, pip: sample(name, pip).as_tuple()
-
-
 def samples(entry: dict, pack: Pack | None) -> list[float]:
     """One loop (or the whole recording) as a flat list, axis after axis of each pip."""
-    if entry["kind"] == "recording":
-        recording = names.resolve(entry["name"], pack).recording
+    resolved = names.resolve(entry["name"], pack)
+    if resolved.kind == names.RECORDING:
+        recording = resolved.recording
         start = recording.start_pip
         return [v for k in range(recording.sample_count) for v in recording.sample(start + k)]
-    sample = sampler(pack)
+    sample = names.source(resolved, pack)
     dims = entry["dims"]
-    return [v for k in range(entry["period"]) for v in sample(entry["name"], k)[:dims]]
+    return [v for k in range(resolved.span_pips) for v in sample(k)[:dims]]
 
 
 def _varints(values: list[float], dims: int, out: bytearray) -> None:
