@@ -301,3 +301,15 @@ def test_a_name_means_one_thing_for_the_loader_the_rig_and_the_preview(tmp_path)
     listed = {(e["kind"], e["name"]) for e in page_data.entries(show.pack)}
     assert ("recording", "take") in listed and ("pattern", "user_nod") in listed
     assert page_data.samples({"kind": "recording", "name": "take"}, show.pack) == [0.25, -0.5] * 4
+
+
+def test_club_example_spreads_its_wings_and_reaches_its_heads():
+    from pathlib import Path
+    show = load_show(Path(__file__).resolve().parent.parent / "examples/shows/club.toml")
+    for group in show.groups:
+        offsets = [group.offset(i) for i in range(len(group.fixtures))]
+        assert len(set(offsets)) > 1, group.name
+        if group.spread == "wings":
+            assert offsets == offsets[::-1]
+    sent = {o.universe for o in show.outputs if o.universe is not None}
+    assert all(f.dmx.universe in sent for f in show.fixtures if f.dmx is not None)
