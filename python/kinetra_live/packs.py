@@ -4,8 +4,8 @@ A pack file is either a JSON list of patterns, or an object with the keys "patte
 "recordings" (each optional). A pattern is {"name", "description", "samples": [[x, y, z], ...]},
 the arguments of kinetra.SampledPattern; a recording is {"name", "axes": [...],
 "samples": [[...], ...], "bpm", "beat_zero_seconds", "start_pip"} (the last two optional), the
-arguments of kinetra.SampledRecording. The shapes and types are checked here, so a fault names
-the entry and the sample; the module checks the values. A name means one thing: a recording
+arguments of kinetra.SampledRecording. The module checks everything; a fault names the entry,
+and a wrong shape or type also the sample, never the binding's dump of its arguments. A name means one thing: a recording
 may not take a default's name, nor share one with another entry of the pack. A fault is
 reported as a PackError, and nothing of the pack is used.
 """
@@ -23,6 +23,7 @@ from .quoting import one_line, quote
 
 MAX_PACK_BYTES = 64 << 20
 I32 = 2**31
+FLOAT_INT = 2**1023      # integers this large or larger may not convert to a float
 
 
 class PackError(ValueError):
@@ -56,20 +57,13 @@ def _entries(document: object, key: str, where: str) -> list[dict]:
 
 
 def _number(value: object) -> bool:
-    if isinstance(value, float):
-        return True
-    if isinstance(value, bool) or not isinstance(value, int):
-        return False
-    try:
-        float(value)
-    except OverflowError:
-        return False
-    return True
+    """A JSON number the binding can take as a float (exact types: this runs per sample)."""
+    kind = type(value)
+    return kind is float or (kind is int and -FLOAT_INT < value < FLOAT_INT)
 
 
 def _check_types(entry: dict, recording: bool, where: str) -> None:
-    """What the binding layer would refuse with its whole argument list, refused here with
-    the key and the index at fault."""
+    """Name the key and the index of what the binding layer refused."""
     for key in ("name",) if recording else ("name", "description"):
         if not isinstance(entry[key], str):
             raise PackError(f"{where}.{key}: expected a string")
@@ -101,11 +95,15 @@ def _build(kind, entry: dict, required: tuple[str, ...], optional: tuple[str, ..
         raise PackError(f"{where}: missing key {quote(missing[0])}")
     if unknown:
         raise PackError(f"{where}: unknown key {quote(unknown[0])}")
-    _check_types(entry, kind is kinetra.SampledRecording, where)
     try:
         return kind(*(entry[key] for key in required),
                     **{key: entry[key] for key in optional if key in entry})
-    except (TypeError, ValueError, OverflowError) as exc:
+    except (TypeError, OverflowError) as exc:
+        # the binding's message lists every argument it was given (a whole pack of samples):
+        # find the one at fault instead, which costs nothing on a good pack
+        _check_types(entry, kind is kinetra.SampledRecording, where)
+        raise PackError(f"{where}: {one_line(str(exc), 120)}") from None
+    except ValueError as exc:
         raise PackError(f"{where}: {one_line(str(exc), 120)}") from None
 
 
