@@ -372,7 +372,7 @@ def _clean(message: str) -> bool:
     return message.isprintable() and len(message) <= 500
 
 
-@settings(max_examples=400, deadline=None, suppress_health_check=list(HealthCheck))
+@settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
 @given(data=st.data())
 def test_any_show_document_is_a_show_or_one_clean_show_error(data):
     from kinetra_live.sampler import Sampler
@@ -397,7 +397,7 @@ PACK = {"patterns": [{"name": "user_nod", "description": "A nod",
                         "bpm": 120, "beat_zero_seconds": 0.5, "start_pip": -4}]}
 
 
-@settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+@settings(max_examples=150, deadline=None, suppress_health_check=list(HealthCheck))
 @given(data=st.data())
 def test_any_pack_is_a_pack_or_one_clean_pack_error(data, tmp_path_factory):
     import json
