@@ -1,9 +1,11 @@
 """Frames leave over real sockets on 127.0.0.1 and are decoded by the protocols' libraries."""
 
+import dataclasses
 import socket
 import struct
 import threading
 from fractions import Fraction
+from pathlib import Path
 
 import kinetra
 import pytest
@@ -87,20 +89,20 @@ def test_osc_sends_three_floats_a_fixture_a_frame():
 def test_sacn_universe_decoded_by_the_sacn_receiver(on_stop):
     import sacn
     port = free_port()
-    packets = []
+    packets, ended = [], threading.Event()
     receiver = sacn.sACNreceiver(bind_address="127.0.0.1", bind_port=port)
-    receiver.register_listener("universe", lambda packet: packets.append(packet.dmxData),
-                               universe=3)
+    receiver.register_listener("universe", packets.append, universe=3)
+    receiver.register_listener(
+        "availability", lambda universe, changed: universe == 3 and changed == "timeout"
+        and ended.set())
     receiver.start()
     try:
-        show = show_for([{"kind": "sacn", "address": f"127.0.0.1:{port}", "universe": 3}],
-                        on_stop)
+        show = dataclasses.replace(show_for(
+            [{"kind": "sacn", "address": f"127.0.0.1:{port}", "universe": 3}], on_stop),
+            path=Path("shows/Nuit blanche \u00e0 la cave.toml"))
         frames = run_frames(show, 20)
-        for _ in range(200):
-            if len(packets) >= 2:
-                threading.Event().wait(0.1)
-                break
-            threading.Event().wait(0.01)
+        # the stream ends with stream-terminated packets, after every frame and the stop
+        assert ended.wait(30)
     finally:
         receiver.stop()
     universe = []
@@ -112,15 +114,19 @@ def test_sacn_universe_decoded_by_the_sacn_receiver(on_stop):
             for channel, value in mapping.dmx_channels(fixture.dmx, out[name]):
                 channels[channel - 1] = value
         universe.append(bytes(channels))
+    # blackout leaves every head where the mapping puts the centre, never at an end stop
     stop = bytearray(11)
-    if on_stop == "park":
-        for fixture in show.fixtures:
-            for channel, value in mapping.dmx_channels(fixture.dmx, fixture.park):
-                stop[channel - 1] = value
+    for fixture in show.fixtures:
+        at = fixture.park if on_stop == "park" else (0.0, 0.0, 0.0)
+        for channel, value in mapping.dmx_channels(fixture.dmx, at):
+            stop[channel - 1] = value
+    if on_stop == "blackout":
+        assert bytes(stop) == bytes.fromhex("8000800000000000008080")
     # the receiver reports changes only, so compare the distinct universes in order
     distinct = [u for i, u in enumerate(universe + [bytes(stop)])
                 if i == 0 or u != (universe + [bytes(stop)])[i - 1]]
-    assert [bytes(p[:11]) for p in packets] == distinct
+    assert [bytes(p.dmxData[:11]) for p in packets] == distinct
+    assert {p.sourceName for p in packets} == {"Nuit blanche \u00e0 la cave"}
     spot_pan = (universe[0][0] << 8) | universe[0][1]
     assert spot_pan == round((0.5 * kinetra.circle(8).x + 1) / 2 * 65535)
 

@@ -12,3 +12,10 @@ def quoted(value: object, limit: int = ECHO_LIMIT) -> str:
     if len(text) > limit:
         return repr(text[:limit]) + "…"
     return repr(text)
+
+
+def one_line(text: str, limit: int = 120) -> str:
+    """An error's own text as one line: control characters escaped, cut with an ellipsis."""
+    cut = len(text) > limit
+    shown = "".join(c if c.isprintable() else repr(c)[1:-1] for c in text[:limit])
+    return shown + ("…" if cut else "")
