@@ -85,6 +85,45 @@ def test_osc_sends_three_floats_a_fixture_a_frame():
     assert sorted(received) == sorted(expected)      # UDP may reorder; nothing is lost here
 
 
+def test_osc_bundles_carry_the_same_messages_as_single_datagrams():
+    from kinetra_live.sampler import Sampler
+
+    show = parse_show({"clock": {"bpm": 120}, "fixture": [
+        {"name": f"head{i}", "pattern": "circle", "phase_pips": 5 * i} for i in range(40)]})
+    sampler = Sampler(show)
+    frames = [sampler.frame(pip) for pip in range(0, 96, 8)]
+    heard = {}
+    for bundle in (True, False):
+        received, datagrams = [], []
+        dispatcher = Dispatcher()
+        dispatcher.set_default_handler(lambda address, *args: received.append((address, args)))
+        server = ThreadingOSCUDPServer(("127.0.0.1", 0), dispatcher)
+        handle = server.finish_request
+        server.finish_request = lambda request, client: (datagrams.append(len(request[0])),
+                                                        handle(request, client))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        try:
+            sender = open_output(show, show_for([{
+                "kind": "osc", "address": f"127.0.0.1:{server.server_address[1]}"}]).outputs[0])
+            assert sender.bundle          # the default above 16 fixtures
+            sender.bundle = bundle
+            # a frame at a time, as a show sends them: a burst would overrun the socket
+            for sent, send in enumerate([lambda f=f: sender.send(f) for f in frames]
+                                        + [sender.park], 1):
+                send()
+                for _ in range(3000):
+                    if len(received) >= 40 * sent:
+                        break
+                    threading.Event().wait(0.01)
+            sender.close()
+        finally:
+            server.shutdown()
+            server.server_close()
+        heard[bundle] = sorted(received), len(datagrams), max(datagrams)
+    assert heard[True][0] == heard[False][0] and len(heard[True][0]) == 40 * 13
+    assert heard[False][1] == 40 * 13 and heard[True][1] < 13 * 3 and heard[True][2] <= 1400
+
+
 @pytest.mark.parametrize("on_stop", ["park", "blackout"])
 def test_sacn_universe_decoded_by_the_sacn_receiver(on_stop):
     import sacn

@@ -88,7 +88,10 @@ class Runner:
             except OSError:
                 pass        # an output that has gone away cannot be parked; close the rest
         for sender in self.senders:
-            sender.close()
+            try:
+                sender.close()      # sACN's stream termination is sent here
+            except OSError:
+                pass
         self.clock.close()
 
 

@@ -84,18 +84,25 @@ class SacnSender:
         self._universe.multicast = False
         self._universe.destination = output.address
         self._data = bytearray(max((_last_channel(p) for _, p, _ in self._patched), default=0))
+        # (index in a frame, patch) of each fixture this universe carries
+        order = {f.name: index for index, f in enumerate(show.fixtures)}
+        self._slots = [(order[name], patch) for name, patch, _ in self._patched]
 
     def _write(self, positions) -> None:
-        data = self._data
+        data, values = self._data, mapping.dmx_values
         for patch, out in positions:
-            for channel, value in mapping.dmx_channels(patch, out):
-                data[channel - 1] = value
+            pan, tilt = values(patch, out)
+            if patch.bits == 16:
+                data[patch.pan - 1:patch.pan + 1] = pan.to_bytes(2, "big")
+                data[patch.tilt - 1:patch.tilt + 1] = tilt.to_bytes(2, "big")
+            else:
+                data[patch.pan - 1], data[patch.tilt - 1] = pan, tilt
         self._universe.dmx_data = tuple(data)
         self._socket.tick()
 
     def send(self, frame) -> None:
-        wanted = {name: patch for name, patch, _ in self._patched}
-        self._write((wanted[s.name], s.out) for s in frame.fixtures if s.name in wanted)
+        states = frame.fixtures
+        self._write((patch, states[index].out) for index, patch in self._slots)
 
     def park(self) -> None:
         self._write((patch, park) for _, patch, park in self._patched)
