@@ -118,4 +118,9 @@ def test_outputs_that_cannot_work_here_are_refused_before_anything_is_opened(
     assert run_main(show) == 2
     err = capfd.readouterr().err
     assert err.startswith("run: output[1].address: no MIDI ") and err.count("\n") == 1
+    show.write_text(SHOW.format(name="spot", port=9000).replace(
+        "[clock]\n", '[clock]\nsource = "midi"\nport = "no such port"\n'))
+    assert run_main(show) == 2
+    err = capfd.readouterr().err
+    assert err.startswith("run: clock.port: no MIDI ") and err.count("\n") == 1
     assert opened == []
