@@ -4,6 +4,10 @@ One clock read a frame; deadlines are whole nanoseconds from the start (frame k 
 start + k * 10**9 // fps), so the rate never drifts. A frame that cannot start within one
 period of its deadline is skipped and counted late, rather than sent in a burst. SIGINT and
 SIGTERM finish the frame in hand, park or black out the outputs as the show says, and close.
+
+Before anything is opened, every output's host must resolve and every MIDI port must be there;
+then the outputs open, and only then does the clock start, so the first frame is the show's
+start however long the outputs took.
 """
 
 from __future__ import annotations
