@@ -198,3 +198,21 @@ def test_midi_control_changes(bits, out, values):
     show = parse_show({"clock": {"bpm": 120}, "fixture": [
         {"name": "a", "pattern": "circle", "midi": {"cc": [20, 21, 22], "bits": bits}}]})
     assert mapping.midi_messages(show.fixtures[0].midi, out) == values
+
+
+def test_midi_blackout_sends_the_middle_of_each_controller(monkeypatch):
+    mido = pytest.importorskip("mido")
+    sent = []
+
+    class Port:
+        send = sent.append
+
+        def close(self):
+            pass
+    monkeypatch.setattr(mido, "open_output", lambda name: Port())
+    show = parse_show({"clock": {"bpm": 120}, "on_stop": "blackout", "fixture": [
+        {"name": "a", "pattern": "circle", "midi": {"cc": [20, 21], "bits": 14}}],
+        "output": [{"kind": "midi", "address": "synth"}]})
+    sender = open_output(show, show.outputs[0])
+    sender.blackout()
+    assert [(m.control, m.value) for m in sent] == [(20, 64), (52, 0), (21, 64), (53, 0)]
