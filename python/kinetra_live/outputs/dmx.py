@@ -139,6 +139,9 @@ class ArtNetSender:
                 self._universe.add_channel(patch.pan, 1, byte_size=size, byte_order="big"),
                 self._universe.add_channel(patch.tilt, 1, byte_size=size, byte_order="big"),
                 park)
+        # (index in a frame, name) of each fixture this universe carries
+        self._slots = [(index, f.name) for index, f in enumerate(show.fixtures)
+                       if f.name in self._patched]
         self._loop.run_until_complete(self._open())
 
     async def _open(self) -> None:
@@ -147,19 +150,18 @@ class ArtNetSender:
         await self._node.stop_refresh()
 
     async def _write(self, positions) -> None:
-        patched = self._patched
+        patched, values = self._patched, mapping.dmx_values
         for name, out in positions:
-            entry = patched.get(name)
-            if entry is None:
-                continue
-            patch, pan, tilt, _ = entry
-            pan_value, tilt_value = mapping.dmx_values(patch, out)
+            patch, pan, tilt, _ = patched[name]
+            pan_value, tilt_value = values(patch, out)
             pan.set_values((pan_value,))
             tilt.set_values((tilt_value,))
         self._universe.send_data()
 
     def send(self, frame) -> None:
-        self._loop.run_until_complete(self._write((s.name, s.out) for s in frame.fixtures))
+        states = frame.fixtures
+        self._loop.run_until_complete(self._write(
+            (name, states[index].out) for index, name in self._slots))
 
     def park(self) -> None:
         self._loop.run_until_complete(self._write(
