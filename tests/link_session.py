@@ -36,6 +36,12 @@ def foreign(bpm):
             state = peer.captureAppSessionState()
             state.setTempo(float(line.split()[1]), peer.clock().micros())
             peer.commitAppSessionState(state)
+        if line.startswith("beat"):
+            # its beat at a time of the host's clock, which every peer here reads alike
+            _, micros, quantum = line.split()
+            print(peer.captureAppSessionState().beatAtTime(int(micros), float(quantum)),
+                  flush=True)
+            continue
         print(peer.captureAppSessionState().tempo(), peer.numPeers(), flush=True)
 
 
@@ -60,6 +66,32 @@ def follow():
         time.sleep(0.003)
     print(json.dumps({"joined": str(joined), "foreign_after_join": foreign_tempo,
                       "final": str(clock.bpm_at(clock.now())), "reads": reads}))
+    peer.stdin.close()
+    peer.wait()
+    clock.close()
+
+
+def join(quantum):
+    """Our clock runs alone, then finds a session that was there before it, while reading."""
+    peer = spawn("foreign", 120)
+    assert peer.stdout.readline() == "up\n"
+    time.sleep(1)
+    clock = LinkClock(120, quantum)
+    reads, alone, joined = [], None, None
+    began = time.monotonic()
+    # read on for longer than a bar after joining (2 s at 120 BPM), whenever discovery ends
+    while time.monotonic() - (joined or began + 30) < 3:
+        now = clock.now()
+        reads.append((str(now), str(clock.beat_at(now))))
+        if alone is None and clock.peers:
+            alone, joined = len(reads), time.monotonic()
+        time.sleep(0.003)
+    micros = clock._clock.micros()
+    ours = clock.beat_at(Fraction(micros, 1_000_000))
+    peer.stdin.write(f"beat {micros} {quantum}\n")
+    peer.stdin.flush()
+    theirs = peer.stdout.readline().strip()
+    print(json.dumps({"reads": reads, "alone": alone, "ours": str(ours), "theirs": theirs}))
     peer.stdin.close()
     peer.wait()
     clock.close()
@@ -104,4 +136,5 @@ if __name__ == "__main__":
     if [name for _, name in socket.if_nameindex()] != ["lo"]:
         sys.exit("run only inside a network namespace of its own (unshare --net)")
     verb, *args = sys.argv[1:]
-    {"follow": follow, "foreign": foreign, "instance": instance, "pair": pair}[verb](*args)
+    {"follow": follow, "foreign": foreign, "join": join, "instance": instance,
+     "pair": pair}[verb](*args)

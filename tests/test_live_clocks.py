@@ -75,6 +75,17 @@ def test_start_puts_beat_zero_now_or_on_the_next_beat_or_bar_and_counts_in(quant
     assert clock.pip_at(now) == pip_of((now - at) * 2)
 
 
+def test_start_keeps_the_latency():
+    time = FakeTime(3)
+    plain = InternalClock(120, now_ns=time)
+    ahead = InternalClock(120, latency_ms=100, now_ns=time)
+    time.to(F(37, 10))
+    plain.start()
+    ahead.start()
+    for seconds in (F(37, 10), 4, F(1234567, 1000)):
+        assert ahead.beat_at(seconds) == plain.beat_at(seconds + F(1, 10))
+
+
 def test_start_keeps_a_live_tempo_and_otherwise_replays_the_show_tempo_map():
     time = FakeTime()
     clock = InternalClock(TempoMap.from_beat_changes(120, [(2, 60)]), now_ns=time)

@@ -72,3 +72,17 @@ def test_two_instances_render_every_fixture_at_the_same_pip():
             distance = (pip_a - pip_b) % loops[name]
             assert min(distance, loops[name] - distance) <= 1
             assert distance or raw_a == raw_b
+
+
+def test_joining_while_running_bends_onto_the_session_phase_within_a_bar():
+    result = session("join", "4")
+    reads = [(F(t), F(b)) for t, b in result["reads"]]
+    assert result["alone"] > 1          # the clock ran alone before it found the session
+    for (t0, b0), (t1, b1) in zip(reads, reads[1:]):
+        # at 120 BPM bent by at most half: never back, never a jump
+        assert 0 <= b1 - b0 <= (t1 - t0) * 3 + F(1, 64)
+    for (t0, b0), (t1, b1) in zip(reads, reads[20:]):
+        assert b1 - b0 >= (t1 - t0) * F(9, 10)      # never still: at least half speed
+    # more than a bar after joining, every peer is on one phase of the quantum
+    gap = (F(result["ours"]) - F(result["theirs"])) % 4
+    assert min(gap, 4 - gap) < F(1, 64)

@@ -101,16 +101,41 @@ def test_bad_messages_are_refused_and_change_nothing(text, message):
 def test_trace_is_read_exactly_and_faults_name_the_line():
     with tempfile.TemporaryDirectory() as folder:
         trace = Path(folder) / "trace.txt"
-        trace.write_text("# a house set\n0 start\n\n0.0208 clock\n0.05 songpos pos=4\n")
-        assert read_trace(trace) == [(F(0), "start"), (F(208, 10000), "clock"),
-                                     (F(1, 20), "songpos pos=4")]
-        for text, fault in [("1 clock\n0.5 clock\n", "2: time 0.5 is before the line above"),
-                            ("soon clock\n", "1: seconds: expected a number, got 'soon'"),
-                            ("1 tick\n", "1: not a MIDI clock message: 'tick'")]:
-            trace.write_text(text)
+        trace.write_text("# a house set\n0 start\n\n0.0208\tclock\n0.05  songpos pos=4\n")
+        assert list(read_trace(trace)) == [(F(0), "start"), (F(208, 10000), "clock"),
+                                           (F(1, 20), "songpos pos=4")]
+        for text, fault in [
+                ("1 clock\n0.5 clock\n", ":2: time '0.5' is before the line above"),
+                ("soon clock\n", ":1: expected a time in seconds, got 'soon'"),
+                ("1/0 clock\n", ":1: expected a time in seconds, got '1/0'"),
+                ("\u0661 clock\n", ":1: expected a time in seconds, got '\u0661'"),
+                ("1e999999999 clock\n", ":1: expected a time in seconds, got '1e999999999'"),
+                ("-1 clock\n", ":1: time '-1' is negative"),
+                ("1 songpos pos=\u0663\n", ":1: songpos needs pos=0..16383: 'songpos pos=\u0663'"),
+                ("0 start\n1 tick\x1b[2J" + "x" * 200 + "\n",
+                 ":2: not a MIDI clock message: 'tick\\x1b[2J" + "x" * 32 + "…'"),
+                ("0 start\n" + "0 clock " * 200 + "\n", ":2: line is longer than 1024 bytes"),
+                (b"0 start\n0 cl\xffck\n", ":2: not UTF-8 text")]:
+            if isinstance(text, bytes):
+                trace.write_bytes(text)
+            else:
+                trace.write_text(text)
             with pytest.raises(ValueError) as raised:
                 read_trace(trace)
-            assert str(raised.value) == f"{trace}:{fault}"
+            assert str(raised.value) == f"{trace}{fault}"
+        with pytest.raises(ValueError, match="/dev/zero: not a regular file"):
+            read_trace("/dev/zero")
+
+
+def test_continue_while_running_keeps_the_position_moving_on():
+    follower = MidiClockFollower()
+    follower.feed(0, "start")
+    for k in range(30):
+        follower.feed(k * CLOCK, "clock")
+    between = 29 * CLOCK + CLOCK / 2
+    before = follower.beat_at(between)
+    follower.feed(between, "continue")
+    assert follower.beat_at(between) == before > F(28, 24)
 
 
 @pytest.mark.skipif(not os.path.exists("/dev/snd/seq"),

@@ -1,9 +1,11 @@
 """Frames leave over real sockets on 127.0.0.1 and are decoded by the protocols' libraries."""
 
+import dataclasses
 import socket
 import struct
 import threading
 from fractions import Fraction
+from pathlib import Path
 
 import kinetra
 import pytest
@@ -83,24 +85,63 @@ def test_osc_sends_three_floats_a_fixture_a_frame():
     assert sorted(received) == sorted(expected)      # UDP may reorder; nothing is lost here
 
 
+def test_osc_bundles_carry_the_same_messages_as_single_datagrams():
+    from kinetra_live.sampler import Sampler
+
+    show = parse_show({"clock": {"bpm": 120}, "fixture": [
+        {"name": f"head{i}", "pattern": "circle", "phase_pips": 5 * i} for i in range(40)]})
+    sampler = Sampler(show)
+    frames = [sampler.frame(pip) for pip in range(0, 96, 8)]
+    heard = {}
+    for bundle in (True, False):
+        received, datagrams = [], []
+        dispatcher = Dispatcher()
+        dispatcher.set_default_handler(lambda address, *args: received.append((address, args)))
+        server = ThreadingOSCUDPServer(("127.0.0.1", 0), dispatcher)
+        handle = server.finish_request
+        server.finish_request = lambda request, client: (datagrams.append(len(request[0])),
+                                                        handle(request, client))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        try:
+            sender = open_output(show, show_for([{
+                "kind": "osc", "address": f"127.0.0.1:{server.server_address[1]}"}]).outputs[0])
+            assert sender.bundle          # the default above 16 fixtures
+            sender.bundle = bundle
+            # a frame at a time, as a show sends them: a burst would overrun the socket
+            for sent, send in enumerate([lambda f=f: sender.send(f) for f in frames]
+                                        + [sender.park], 1):
+                send()
+                for _ in range(3000):
+                    if len(received) >= 40 * sent:
+                        break
+                    threading.Event().wait(0.01)
+            sender.close()
+        finally:
+            server.shutdown()
+            server.server_close()
+        heard[bundle] = sorted(received), len(datagrams), max(datagrams)
+    assert heard[True][0] == heard[False][0] and len(heard[True][0]) == 40 * 13
+    assert heard[False][1] == 40 * 13 and heard[True][1] < 13 * 3 and heard[True][2] <= 1400
+
+
 @pytest.mark.parametrize("on_stop", ["park", "blackout"])
 def test_sacn_universe_decoded_by_the_sacn_receiver(on_stop):
     import sacn
     port = free_port()
-    packets = []
+    packets, ended = [], threading.Event()
     receiver = sacn.sACNreceiver(bind_address="127.0.0.1", bind_port=port)
-    receiver.register_listener("universe", lambda packet: packets.append(packet.dmxData),
-                               universe=3)
+    receiver.register_listener("universe", packets.append, universe=3)
+    receiver.register_listener(
+        "availability", lambda universe, changed: universe == 3 and changed == "timeout"
+        and ended.set())
     receiver.start()
     try:
-        show = show_for([{"kind": "sacn", "address": f"127.0.0.1:{port}", "universe": 3}],
-                        on_stop)
+        show = dataclasses.replace(show_for(
+            [{"kind": "sacn", "address": f"127.0.0.1:{port}", "universe": 3}], on_stop),
+            path=Path("shows/Nuit blanche \u00e0 la cave.toml"))
         frames = run_frames(show, 20)
-        for _ in range(200):
-            if len(packets) >= 2:
-                threading.Event().wait(0.1)
-                break
-            threading.Event().wait(0.01)
+        # the stream ends with stream-terminated packets, after every frame and the stop
+        assert ended.wait(30)
     finally:
         receiver.stop()
     universe = []
@@ -112,15 +153,19 @@ def test_sacn_universe_decoded_by_the_sacn_receiver(on_stop):
             for channel, value in mapping.dmx_channels(fixture.dmx, out[name]):
                 channels[channel - 1] = value
         universe.append(bytes(channels))
+    # blackout leaves every head where the mapping puts the centre, never at an end stop
     stop = bytearray(11)
-    if on_stop == "park":
-        for fixture in show.fixtures:
-            for channel, value in mapping.dmx_channels(fixture.dmx, fixture.park):
-                stop[channel - 1] = value
+    for fixture in show.fixtures:
+        at = fixture.park if on_stop == "park" else (0.0, 0.0, 0.0)
+        for channel, value in mapping.dmx_channels(fixture.dmx, at):
+            stop[channel - 1] = value
+    if on_stop == "blackout":
+        assert bytes(stop) == bytes.fromhex("8000800000000000008080")
     # the receiver reports changes only, so compare the distinct universes in order
     distinct = [u for i, u in enumerate(universe + [bytes(stop)])
                 if i == 0 or u != (universe + [bytes(stop)])[i - 1]]
-    assert [bytes(p[:11]) for p in packets] == distinct
+    assert [bytes(p.dmxData[:11]) for p in packets] == distinct
+    assert {p.sourceName for p in packets} == {"Nuit blanche \u00e0 la cave"}
     spot_pan = (universe[0][0] << 8) | universe[0][1]
     assert spot_pan == round((0.5 * kinetra.circle(8).x + 1) / 2 * 65535)
 
@@ -153,3 +198,21 @@ def test_midi_control_changes(bits, out, values):
     show = parse_show({"clock": {"bpm": 120}, "fixture": [
         {"name": "a", "pattern": "circle", "midi": {"cc": [20, 21, 22], "bits": bits}}]})
     assert mapping.midi_messages(show.fixtures[0].midi, out) == values
+
+
+def test_midi_blackout_sends_the_middle_of_each_controller(monkeypatch):
+    mido = pytest.importorskip("mido")
+    sent = []
+
+    class Port:
+        send = sent.append
+
+        def close(self):
+            pass
+    monkeypatch.setattr(mido, "open_output", lambda name: Port())
+    show = parse_show({"clock": {"bpm": 120}, "on_stop": "blackout", "fixture": [
+        {"name": "a", "pattern": "circle", "midi": {"cc": [20, 21], "bits": 14}}],
+        "output": [{"kind": "midi", "address": "synth"}]})
+    sender = open_output(show, show.outputs[0])
+    sender.blackout()
+    assert [(m.control, m.value) for m in sent] == [(20, 64), (52, 0), (21, 64), (53, 0)]

@@ -3,8 +3,10 @@
 import argparse
 import csv
 import io
+import itertools
 import subprocess
 import sys
+import tracemalloc
 from fractions import Fraction
 from pathlib import Path
 
@@ -77,7 +79,8 @@ def test_render_follows_a_midi_clock_trace(tmp_path, capsys):
     lines += [f"{1.5 + k / 50:.2f} clock" for k in range(25)]
     trace = tmp_path / "trace.txt"
     trace.write_text("\n".join(lines) + "\n")
-    status, table, _ = rendered(capsys, CLUB, "--seconds", "2", "--midi-clock", trace)
+    status, table, _ = rendered(capsys, CLUB, "--seconds", "2", "--fps", "50",
+                                  "--midi-clock", trace)
     assert status == 0
     pips = [int(row[2]) for row in table[1::6]]     # one row a frame: the first fixture
     expected = ([n * 8 // 3 for n in range(48)] + [125] * 7 + [512] * 20
@@ -91,3 +94,34 @@ def test_render_refuses_a_bad_trace(tmp_path, capsys):
     status, table, err = rendered(capsys, CLUB, "--seconds", "1", "--midi-clock", trace)
     assert (status, table) == (2, [])
     assert err.startswith("render: ") and "trace.txt:2: not a MIDI clock message" in err
+
+
+def test_render_defaults_to_the_show_fps_and_refuses_lengths_it_cannot_mean(capsys):
+    show = load_show(CLUB)
+    status, table, _ = rendered(capsys, CLUB, "--seconds", "1")
+    assert status == 0 and len(table) - 1 == show.fps * len(show.fixtures)
+    limit = show.clock.tempo_map().seconds_at(Fraction(2**31, 64))
+    status, table, err = rendered(capsys, CLUB, "--seconds", "1e400")
+    assert (status, table) == (2, [])
+    assert err == (f"render: --seconds: expected at most {float(limit):.6g} for this show "
+                   "(its pips leave 32 bits after that)\n")
+    for argument, value, message in [
+            ("--seconds", "1e99999999", "expected a number of seconds, got '1e99999999'"),
+            ("--seconds", "\u0661", "expected a number of seconds, got '\u0661'"),
+            ("--fps", "\u0661\u0660", "expected frames a second from 1 to 1000, got"),
+            ("--seconds", "-1", "expected a positive number of seconds, got '-1'")]:
+        with pytest.raises(argparse.ArgumentTypeError, match=message):
+            {"--seconds": render._seconds, "--fps": render._fps}[argument](value)
+
+
+def test_render_streams_its_frames():
+    show = load_show(CLUB)
+    tracemalloc.start()
+    try:
+        for seconds in (1, 500):
+            tracemalloc.reset_peak()
+            first = list(itertools.islice(render.rows(show, Fraction(seconds), 1000), 50))
+            peaks = tracemalloc.get_traced_memory()[1]
+            assert len(first) == 50 and peaks < 2_000_000
+    finally:
+        tracemalloc.stop()

@@ -1,6 +1,8 @@
 """`python -m kinetra_live run` drives an OSC receiver on this machine and stops cleanly."""
 
+import argparse
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -8,8 +10,11 @@ import threading
 import time
 
 import kinetra
+import pytest
 from pythonosc.dispatcher import Dispatcher
 from pythonosc.osc_server import ThreadingOSCUDPServer
+
+from kinetra_live import run
 
 SHOW = """
 fps = 50
@@ -57,3 +62,66 @@ def test_run_drives_osc_and_parks_on_sigterm(tmp_path):
     steps = [(b - a) % 64 for a, b in zip(pips, pips[1:])]
     assert all(step < 32 for step in steps) and sum(steps) > 0
     assert received[-1][1] == (0.5, -0.5, 0.0)
+
+
+def run_main(path):
+    parser = argparse.ArgumentParser()
+    run.add_arguments(parser)
+    return run.main(parser.parse_args([str(path)]))
+
+
+def test_the_first_frame_is_the_show_start_however_long_outputs_take_to_open(
+        tmp_path, monkeypatch, capsys):
+    pips = []
+
+    class SlowOutput:
+        def __init__(self, show, output):
+            time.sleep(2)       # 8 beats at 240 BPM
+
+        def send(self, frame):
+            pips.append(frame.pip)
+            signal.raise_signal(signal.SIGTERM)
+
+        def park(self):
+            pass
+
+        def close(self):
+            pass
+
+    monkeypatch.setattr(run, "open_output", SlowOutput)
+    show = tmp_path / "show.toml"
+    show.write_text(SHOW.format(name="spot", port=9))
+    assert run_main(show) == 0
+    assert pips and pips[0] < 256      # a busy machine may take a while to send it
+
+
+def test_outputs_that_cannot_work_here_are_refused_before_anything_is_opened(
+        tmp_path, monkeypatch, capfd):
+    opened = []
+    monkeypatch.setattr(run, "open_output", lambda show, output: opened.append(output))
+    resolve = socket.getaddrinfo
+
+    def resolver(host, *args, **kwargs):
+        if host != "127.0.0.1":
+            raise socket.gaierror(socket.EAI_NONAME, "Name or service not known")
+        return resolve(host, *args, **kwargs)
+    monkeypatch.setattr(socket, "getaddrinfo", resolver)
+    show = tmp_path / "show.toml"
+    second = '\n[[output]]\nkind = "{}"\nname = "second"\naddress = "{}"\n'
+    show.write_text(SHOW.format(name="spot", port=9000)
+                    + second.format("osc", "mixer.invalid:9000"))
+    assert run_main(show) == 2
+    assert capfd.readouterr().err == ("run: output[1].address: cannot resolve "
+                                      "'mixer.invalid': Name or service not known\n")
+    pytest.importorskip("mido")
+    show.write_text(SHOW.format(name="spot", port=9000).replace(
+        "park =", "midi = { cc = [20] }\npark =") + second.format("midi", "no such port"))
+    assert run_main(show) == 2
+    err = capfd.readouterr().err
+    assert err.startswith("run: output[1].address: no MIDI ") and err.count("\n") == 1
+    show.write_text(SHOW.format(name="spot", port=9000).replace(
+        "[clock]\n", '[clock]\nsource = "midi"\nport = "no such port"\n'))
+    assert run_main(show) == 2
+    err = capfd.readouterr().err
+    assert err.startswith("run: clock.port: no MIDI ") and err.count("\n") == 1
+    assert opened == []

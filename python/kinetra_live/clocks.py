@@ -99,7 +99,9 @@ class InternalClock:
         now = self._show_time(self.now())
         bpm = self._map.bpm_at(now)
         if quantise is None:
-            at = now
+            # the show time of this instant, not of the latency ahead: the clock keeps
+            # answering L ms ahead of its new start
+            at = now - self._latency
         else:
             unit = 1 if quantise == "beat" else self._beats_per_bar
             boundary = math.ceil(self._map.beat_at(now) / unit) * unit

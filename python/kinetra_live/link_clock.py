@@ -11,6 +11,12 @@ another peer is followed at the beat where that peer made it. The session report
 whole micro-beats, which are read exactly. A later read never goes back: when the session's
 time estimate moves our beat back by a few micro-beats, the clock holds its last beat, and when
 the session realigns our count by whole quanta, the clock keeps counting on from where it was.
+
+When the session's phase moves under us by more than a pip (we joined a session that was
+there before us, or its timeline settled), the clock does not jump to it and does not wait for
+it: it bends its tempo until it is on the session's phase, as a nudge does, by at most an
+eighth for a small difference and otherwise over one bar. It slows down by at most half a bar
+(so it never runs below half speed) and otherwise speeds up to the next place in phase.
 """
 
 from __future__ import annotations
@@ -23,6 +29,10 @@ import link
 from .timebase import exact, pip_of
 
 MICROS = 1_000_000
+BAR_BEATS = 4
+# A move of the session's phase larger than this is bent onto, not followed at once.
+JUMP_BEATS = Fraction(1, 64)
+BEND = Fraction(1, 8)
 
 
 class LinkClock:
@@ -39,8 +49,10 @@ class LinkClock:
         self._link = link.Link(float(bpm))
         self._clock = self._link.clock()
         self._lock = threading.Lock()
-        self._latest: tuple[int, Fraction] | None = None  # (micros, beat) of the last read
+        # (micros, session beat, our beat) of the last read
+        self._latest: tuple[int, Fraction, Fraction] | None = None
         self._whole_quanta = Fraction(0)  # added to the session's count to keep ours continuous
+        self._bend: tuple[int, int, Fraction] | None = None  # (start, length micros, offset)
         self._link.enabled = True
 
     def now(self) -> Fraction:
@@ -49,26 +61,56 @@ class LinkClock:
     def _micros(self, seconds: object) -> int:
         return round(exact(seconds, "seconds") * MICROS + self._latency_micros)
 
+    def _offset(self, micros: int) -> Fraction:
+        """How far our beat is from the session's at `micros`, while a bend closes the gap."""
+        if self._bend is None:
+            return Fraction(0)
+        start, length, offset = self._bend
+        if micros <= start:
+            return offset
+        if micros >= start + length:
+            return Fraction(0)
+        return offset * (start + length - micros) / length
+
+    def _bend_onto(self, micros: int, offset: Fraction, tempo: Fraction) -> Fraction:
+        """Start a bend that closes `offset` (ours minus the session's); returns the whole
+        quanta it moved to the session's count to get there."""
+        rest = offset % self.quantum
+        whole = offset - rest
+        if rest > min(Fraction(BAR_BEATS, 2), self.quantum / 2):
+            rest -= self.quantum
+            whole += self.quantum
+        rest = Fraction(round(rest * MICROS), MICROS)
+        if rest == 0:
+            self._bend = None
+            return whole
+        beats = min(abs(rest) / BEND, Fraction(BAR_BEATS))
+        length = max(1, round(beats * 60 / tempo * MICROS))
+        self._bend = (micros, length, rest)
+        return whole
+
     def beat_at(self, seconds: object) -> Fraction:
         micros = self._micros(seconds)
         state = self._link.captureAppSessionState()
         session_beat = Fraction(round(state.beatAtTime(micros, float(self.quantum)) * MICROS),
                                 MICROS)
         with self._lock:
-            beat = session_beat + self._whole_quanta
-            if self._latest is not None and micros >= self._latest[0]:
-                # The session may realign our count by whole quanta (on joining, or when its
-                # timeline settles); keep counting on instead, which leaves every loop in phase.
-                then, last = self._latest
-                expected = last + Fraction(micros - then, MICROS) * exact(state.tempo(), "tempo") / 60
-                slip = round((expected - beat) / self.quantum) * self.quantum
-                if slip:
-                    self._whole_quanta += slip
-                    beat += slip
-                if beat < last:
-                    return last
-            if self._latest is None or micros >= self._latest[0]:
-                self._latest = (micros, beat)
+            session = session_beat + self._whole_quanta
+            if self._latest is None or micros < self._latest[0]:
+                beat = session + self._offset(micros)
+                if self._latest is None:
+                    self._latest = (micros, session, beat)
+                return beat
+            then, last_session, last = self._latest
+            tempo = exact(state.tempo(), "tempo")
+            moved = session - (last_session + Fraction(micros - then, MICROS) * tempo / 60)
+            if abs(moved) > JUMP_BEATS:
+                # the session's phase moved: carry on from where we were and bend onto it
+                whole = self._bend_onto(micros, self._offset(micros) - moved, tempo)
+                self._whole_quanta += whole
+                session += whole
+            beat = max(session + self._offset(micros), last)
+            self._latest = (micros, session, beat)
         return beat
 
     def pip_at(self, seconds: object) -> int:

@@ -14,12 +14,16 @@ input port and needs mido (the `live` extra).
 
 from __future__ import annotations
 
+import os
+import re
+import stat
 import threading
 import time
 from collections import deque
 from fractions import Fraction
 from pathlib import Path
 
+from .quoting import quote
 from .timebase import exact, pip_of
 
 CLOCKS_PER_BEAT = 24
@@ -31,6 +35,10 @@ BELOW_NEXT_CLOCK = Fraction(1, CLOCKS_PER_BEAT) - HOLD_MARGIN
 ESTIMATE_GAP_SECONDS = 1
 SONG_POSITION_LIMIT = 16383
 MESSAGES = ("clock", "start", "stop", "continue", "songpos")
+# A trace time: a decimal (with a short exponent) or a ratio, in ASCII digits only.
+TRACE_TIME = re.compile(r"[+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d{1,3})?|[+-]?\d+/\d+", re.ASCII)
+TRACE_TIME_LENGTH = 40
+TRACE_LINE_BYTES = 1024
 
 
 def clock_pip(count: int) -> int:
@@ -45,41 +53,96 @@ def parse_message(text: str) -> tuple[str, int | None]:
     for word in words[1:]:
         key, equals, value = word.partition("=")
         if not equals or key in fields:
-            raise ValueError(f"malformed MIDI message {text!r}")
+            raise ValueError(f"malformed MIDI message {quote(text)}")
         fields[key] = value
     kind = words[0] if words else ""
     if kind not in MESSAGES:
-        raise ValueError(f"not a MIDI clock message: {text!r}")
+        raise ValueError(f"not a MIDI clock message: {quote(text)}")
     fields.pop("time", None)
     if kind != "songpos":
         if fields:
-            raise ValueError(f"malformed MIDI message {text!r}")
+            raise ValueError(f"malformed MIDI message {quote(text)}")
         return kind, None
-    if set(fields) != {"pos"} or not fields["pos"].isdigit() \
-            or int(fields["pos"]) > SONG_POSITION_LIMIT:
-        raise ValueError(f"songpos needs pos=0..{SONG_POSITION_LIMIT}: {text!r}")
-    return kind, int(fields["pos"])
+    pos = fields.get("pos", "")
+    if set(fields) != {"pos"} or not (pos.isascii() and pos.isdigit()) \
+            or int(pos) > SONG_POSITION_LIMIT:
+        raise ValueError(f"songpos needs pos=0..{SONG_POSITION_LIMIT}: {quote(text)}")
+    return kind, int(pos)
 
 
-def read_trace(path: Path | str) -> list[tuple[Fraction, str]]:
-    """A trace of clock events, one a line: seconds, a blank, the message in mido's text form.
-    Blank lines and lines starting with # are skipped; times never decrease."""
-    events: list[tuple[Fraction, str]] = []
-    with open(path, encoding="utf-8") as trace:
-        for number, line in enumerate(trace, 1):
-            line = line.strip()
-            if not line or line.startswith("#"):
-                continue
+def _trace_time(text: str) -> Fraction:
+    if len(text) > TRACE_TIME_LENGTH or not TRACE_TIME.fullmatch(text):
+        raise ValueError(f"expected a time in seconds, got {quote(text)}")
+    try:
+        seconds = exact(text, "seconds")
+    except ValueError:
+        raise ValueError(f"expected a time in seconds, got {quote(text)}") from None
+    if seconds < 0:
+        raise ValueError(f"time {quote(text)} is negative")
+    return seconds
+
+
+class TraceError(ValueError):
+    """A trace that cannot be followed; the message names the file and line."""
+
+
+class Trace:
+    """A trace of clock events, one a line: seconds, blanks or tabs, the message in mido's
+    text form. Blank lines and lines starting with # are skipped; times start at 0 or later and
+    never decrease. The whole file is checked when the trace is made, so a fault is found
+    before anything is rendered; iterating reads it again, a line at a time, so a trace of any
+    length costs the memory of one line."""
+
+    def __init__(self, path: Path | str):
+        self.path = path
+        for _ in self._events():
+            pass
+
+    def __iter__(self):
+        return self._events()
+
+    def _lines(self, trace):
+        number = 0
+        while True:
+            raw = trace.readline(TRACE_LINE_BYTES + 1)
+            if not raw:
+                return
+            number += 1
+            if len(raw) > TRACE_LINE_BYTES:
+                raise TraceError(f"{self.path}:{number}: line is longer than "
+                                 f"{TRACE_LINE_BYTES} bytes")
             try:
-                seconds_text, _, message = line.partition(" ")
-                seconds = exact(seconds_text, "seconds")
-                parse_message(message)
-                if events and seconds < events[-1][0]:
-                    raise ValueError(f"time {seconds_text} is before the line above")
-            except ValueError as exc:
-                raise ValueError(f"{path}:{number}: {exc}") from None
-            events.append((seconds, message.strip()))
-    return events
+                yield number, raw.decode("utf-8")
+            except UnicodeDecodeError:
+                raise TraceError(f"{self.path}:{number}: not UTF-8 text") from None
+
+    def _events(self):
+        last = None
+        # a FIFO or a device would block or never end
+        if not stat.S_ISREG(os.stat(self.path).st_mode):
+            raise TraceError(f"{self.path}: not a regular file")
+        with open(self.path, "rb") as trace:
+            for number, line in self._lines(trace):
+                line = line.strip()
+                if not line or line.startswith("#"):
+                    continue
+                try:
+                    seconds_text, *rest = line.split(None, 1)
+                    seconds = _trace_time(seconds_text)
+                    message = rest[0] if rest else ""
+                    parse_message(message)
+                    if last is not None and seconds < last:
+                        raise ValueError(f"time {quote(seconds_text)} is before the line above")
+                except ValueError as exc:
+                    raise TraceError(f"{self.path}:{number}: {exc}") from None
+                last = seconds
+                yield seconds, message
+
+
+def read_trace(path: Path | str) -> Trace:
+    """The trace at `path`, checked whole; OSError if it cannot be read, ValueError naming the
+    file and line of the first fault."""
+    return Trace(path)
 
 
 class MidiClockFollower:
@@ -125,7 +188,8 @@ class MidiClockFollower:
                 if self._running:
                     self._held = self._beat(seconds)
                 self._running = False
-            elif kind == "continue":
+            elif kind == "continue" and not self._running:
+                # while running, a Continue changes nothing: the position moves on
                 self._running, self._played = True, None
             elif position is not None and not self._running:
                 self._next = position * CLOCKS_PER_SONG_POSITION

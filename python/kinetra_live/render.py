@@ -1,7 +1,9 @@
 """`render SHOW --seconds S`: the show offline, frame by frame, as CSV on standard output.
 
-Frame n is at exactly n/F seconds. Its pip comes from the show's tempo map, or from a MIDI
-clock trace played into the clock follower; every fixture of a frame sees that pip. Columns:
+Frame n is at exactly n/F seconds (F is the show's `fps` unless given). Its pip comes from
+the show's tempo map, or from a MIDI clock trace played into the clock follower; every fixture
+of a frame sees that pip. Frames are made and written one at a time, so memory does not grow
+with the length of a render. Columns:
 frame, seconds, pip, fixture, pattern, fixture_pip, x, y, z (the pattern's exact sample,
 before transforms), then the crossfade's (if the show has one) and each output's values.
 """
@@ -11,19 +13,27 @@ from __future__ import annotations
 import argparse
 import csv
 import math
+import re
 import sys
 from fractions import Fraction
 from pathlib import Path
 
 from . import show as shows
-from .midi_clock import MidiClockFollower, read_trace
+from .midi_clock import MidiClockFollower, Trace, TraceError, read_trace
 from .outputs import mapping
+from .quoting import quote
 from .sampler import Sampler
-from .timebase import exact
+from .timebase import PIPS_PER_BEAT, exact
 
 HEADER = ("frame", "seconds", "pip", "fixture", "pattern", "fixture_pip", "x", "y", "z")
 FADE_HEADER = ("fade_to", "fade_weight", "fade_x", "fade_y", "fade_z")
-DEFAULT_FPS = 50
+# A length in ASCII digits, a decimal with a short exponent or a ratio: anything longer than
+# this cannot be a duration anyone means, and a long exponent would take minutes to read.
+SECONDS = re.compile(r"(\d+(\.\d*)?|\.\d+)([eE][+-]?\d{1,3})?|\d+/\d+", re.ASCII)
+SECONDS_LENGTH = 40
+MAX_FPS = 1000
+# The last pip a show can play: pips are signed 32-bit.
+LAST_PIP = 2**31 - 1
 
 EXAMPLE = """example:
   python -m kinetra_live render examples/shows/club.toml --seconds 8 > club.csv
@@ -31,18 +41,27 @@ EXAMPLE = """example:
 
 
 def _seconds(text: str) -> Fraction:
-    try:
-        value = exact(text, "seconds")
-    except (TypeError, ValueError, ZeroDivisionError):
-        raise argparse.ArgumentTypeError(f"expected a number of seconds, got {text!r}")
+    if text.startswith("-"):
+        raise argparse.ArgumentTypeError(
+            f"expected a positive number of seconds, got {quote(text)}")
+    value = None
+    if len(text) <= SECONDS_LENGTH and SECONDS.fullmatch(text):
+        try:
+            value = exact(text, "seconds")
+        except (TypeError, ValueError, ZeroDivisionError):
+            pass
+    if value is None:
+        raise argparse.ArgumentTypeError(f"expected a number of seconds, got {quote(text)}")
     if value <= 0:
-        raise argparse.ArgumentTypeError(f"expected a positive number of seconds, got {text!r}")
+        raise argparse.ArgumentTypeError(
+            f"expected a positive number of seconds, got {quote(text)}")
     return value
 
 
 def _fps(text: str) -> int:
-    if not text.isdigit() or not 1 <= int(text) <= 1000:
-        raise argparse.ArgumentTypeError(f"expected frames a second from 1 to 1000, got {text!r}")
+    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) <= MAX_FPS:
+        raise argparse.ArgumentTypeError(
+            f"expected frames a second from 1 to {MAX_FPS}, got {quote(text)}")
     return int(text)
 
 
@@ -51,19 +70,18 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.formatter_class = argparse.RawDescriptionHelpFormatter
     parser.add_argument("show", type=Path, help="the show file (TOML)")
     parser.add_argument("--seconds", type=_seconds, required=True, help="length of the render")
-    parser.add_argument("--fps", type=_fps, default=DEFAULT_FPS,
-                        help=f"frames a second (default {DEFAULT_FPS})")
+    parser.add_argument("--fps", type=_fps, help="frames a second (default: the show's fps)")
     parser.add_argument("--midi-clock", type=Path, metavar="TRACE",
                         help="a MIDI clock trace (seconds, a blank, the message) to follow "
                              "instead of the show's tempo map")
 
 
-def _pips(show: shows.Show, trace: list | None, times):
-    """The pip of each time, in order."""
+def _timed_pips(show: shows.Show, trace: Trace | None, times):
+    """(time, pip) of each time, in order."""
     if trace is None:
         tempo_map = show.clock.tempo_map()
         for seconds in times:
-            yield tempo_map.pip_at(seconds)
+            yield seconds, tempo_map.pip_at(seconds)
         return
     follower, events = MidiClockFollower(), iter(trace)
     pending = next(events, None)
@@ -71,18 +89,23 @@ def _pips(show: shows.Show, trace: list | None, times):
         while pending is not None and pending[0] <= seconds:
             follower.feed(*pending)
             pending = next(events, None)
-        yield follower.pip_at(seconds)
+        yield seconds, follower.pip_at(seconds)
 
 
-def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = None):
-    """The CSV rows of a render, header first."""
+def last_seconds(show: shows.Show) -> Fraction:
+    """The latest time the show's tempo map is still within 32-bit pips."""
+    return show.clock.tempo_map().seconds_at(Fraction(LAST_PIP + 1, PIPS_PER_BEAT))
+
+
+def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None):
+    """The CSV rows of a render, header first, made one frame at a time."""
     sampler = Sampler(show)
     fades = any(f.crossfade is not None for f in show.fixtures)
     yield HEADER + (FADE_HEADER if fades else ()) + tuple(
         column for output in show.outputs for column in mapping.columns(output))
     count = math.ceil(seconds * fps)
-    times = [Fraction(n, fps) for n in range(count)]
-    for n, (time, pip) in enumerate(zip(times, _pips(show, trace, times))):
+    times = (Fraction(n, fps) for n in range(count))
+    for n, (time, pip) in enumerate(_timed_pips(show, trace, times)):
         at = repr(float(time))
         for fixture, state in zip(show.fixtures, sampler.frame(pip).fixtures):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
@@ -102,19 +125,34 @@ def main(args: argparse.Namespace) -> int:
     except shows.ShowError as exc:
         print(f"render: {exc}", file=sys.stderr)
         return 2
+    fps = show.fps if args.fps is None else args.fps
     trace = None
     if args.midi_clock is not None:
         try:
             trace = read_trace(args.midi_clock)
-        except (OSError, ValueError) as exc:
-            print(f"render: {exc}", file=sys.stderr)
+        except OSError as exc:
+            print(f"render: --midi-clock: {args.midi_clock}: {exc.strerror or exc}",
+                  file=sys.stderr)
+            return 2
+        except ValueError as exc:
+            print(f"render: --midi-clock: {exc}", file=sys.stderr)
+            return 2
+    else:
+        limit = last_seconds(show)
+        if args.seconds > limit:
+            print(f"render: --seconds: expected at most {float(limit):.6g} for this show "
+                  f"(its pips leave 32 bits after that)", file=sys.stderr)
             return 2
     writer = csv.writer(sys.stdout, lineterminator="\n")
     try:
-        for row in rows(show, args.seconds, args.fps, trace):
+        for row in rows(show, args.seconds, fps, trace):
             writer.writerow(row)
         sys.stdout.flush()
     except BrokenPipeError:
         # the reader stopped early (`| head`): not a failure of the render
         sys.stdout = None
+    except (OSError, TraceError) as exc:
+        # the trace changed or went away after it was checked
+        print(f"render: --midi-clock: {exc}", file=sys.stderr)
+        return 2
     return 0

@@ -4,6 +4,10 @@ One clock read a frame; deadlines are whole nanoseconds from the start (frame k 
 start + k * 10**9 // fps), so the rate never drifts. A frame that cannot start within one
 period of its deadline is skipped and counted late, rather than sent in a burst. SIGINT and
 SIGTERM finish the frame in hand, park or black out the outputs as the show says, and close.
+
+Before anything is opened, every output's host must resolve and every MIDI port must be there;
+then the outputs open, and only then does the clock start, so the first frame is the show's
+start however long the outputs took.
 """
 
 from __future__ import annotations
@@ -16,7 +20,9 @@ import time
 from pathlib import Path
 
 from . import show as shows
-from .outputs import open_output
+from .clocks import InternalClock
+from .outputs import OutputError, check_midi_port, check_output, open_output
+from .quoting import one_line
 from .sampler import Sampler
 
 EXAMPLE = """example:
@@ -86,7 +92,10 @@ class Runner:
             except OSError:
                 pass        # an output that has gone away cannot be parked; close the rest
         for sender in self.senders:
-            sender.close()
+            try:
+                sender.close()      # sACN's stream termination is sent here
+            except OSError:
+                pass
         self.clock.close()
 
 
@@ -96,21 +105,54 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("show", type=Path, help="the show file (TOML)")
 
 
+def _check(show: shows.Show) -> str | None:
+    """What makes the show's outputs or clock unusable here, before anything is opened."""
+    for index, output in enumerate(show.outputs):
+        try:
+            check_output(output)
+        except OutputError as exc:
+            return f"output[{index}].address: {exc}"
+    if show.clock.source == "midi":
+        try:
+            check_midi_port(show.clock.port, "input")
+        except OutputError as exc:
+            return f"clock.port: {exc}"
+    return None
+
+
 def main(args: argparse.Namespace) -> int:
     try:
         show = shows.load_show(args.show)
     except shows.ShowError as exc:
         print(f"run: {exc}", file=sys.stderr)
         return 2
+    fault = _check(show)
+    if fault is not None:
+        print(f"run: {fault}", file=sys.stderr)
+        return 2
+    # Outputs first, then the clock: the first frame sent is the show's start.
     senders = []
     try:
-        clock = shows.make_clock(show)
-        for output in show.outputs:
+        for index, output in enumerate(show.outputs):
+            where = f"output[{index}]"
             senders.append(open_output(show, output))
+        where = "clock.source"
+        clock = shows.make_clock(show)
+    except ImportError as exc:
+        for sender in senders:
+            sender.close()
+        print(f"run: {where}: needs the live extra (pip install \"kinetra[live]\"): "
+              f"{one_line(str(exc))}", file=sys.stderr)
+        return 2
+    except OutputError as exc:
+        for sender in senders:
+            sender.close()
+        print(f"run: {where}: {exc}", file=sys.stderr)
+        return 2
     except (OSError, RuntimeError, ValueError) as exc:
         for sender in senders:
             sender.close()
-        print(f"run: {exc}", file=sys.stderr)
+        print(f"run: {where}: {one_line(str(exc))}", file=sys.stderr)
         return 1
     tty = sys.stderr.isatty()
 
@@ -118,6 +160,8 @@ def main(args: argparse.Namespace) -> int:
         print(f"\r{line}\x1b[K", end="", file=sys.stderr, flush=True)
 
     runner = Runner(show, clock, senders, status=status if tty else None)
+    if isinstance(clock, InternalClock):
+        clock.start()       # beat 0 at the first frame, not when the clock was made
 
     def request_stop(signum, frame) -> None:
         runner.stopping = True
@@ -125,7 +169,7 @@ def main(args: argparse.Namespace) -> int:
     try:
         runner.run()
     except OSError as exc:
-        print(f"\nrun: {exc}", file=sys.stderr)
+        print(f"\nrun: {one_line(str(exc))}", file=sys.stderr)
         return 1
     finally:
         runner.stop()

@@ -46,7 +46,7 @@ IDENTIFIER = re.compile(r"[A-Za-z0-9_-]{1,64}", re.ASCII)
 OSC_ADDRESS = re.compile(r"(?:/[!\x22$-)+\-.0-9:->@-Z\\^-z|~]+)+", re.ASCII)
 PORT = re.compile(r"[0-9]{1,5}", re.ASCII)
 # keys that mean something for one kind of output or clock only
-OUTPUT_KEYS = {"osc": ("prefix",), "sacn": ("universe",), "artnet": ("universe",), "midi": ()}
+OUTPUT_KEYS = {"osc": ("prefix", "bundle"), "sacn": ("universe",), "artnet": ("universe",), "midi": ()}
 CLOCK_KEYS = {"internal": ("tempo_changes", "latency_ms"), "midi": ("port",),
               "link": ("quantum", "latency_ms")}
 
@@ -136,6 +136,7 @@ class Output:
     port: int | None
     universe: int | None
     prefix: str
+    bundle: bool | None = None   # OSC: None bundles only shows of more than 16 fixtures
 
 
 @dataclass(frozen=True)
@@ -460,9 +461,10 @@ def _host_port(table: _Table, kind: str) -> tuple[str, int]:
 
 
 def _output(data: object, index: int) -> Output:
-    table = _Table(data, f"output[{index}]", ("kind", "name", "address", "universe", "prefix"))
+    table = _Table(data, f"output[{index}]", ("kind", "name", "address", "universe", "prefix",
+                                                        "bundle"))
     kind = table.text("kind", choices=OUTPUT_KINDS)
-    for key in ("universe", "prefix"):
+    for key in ("universe", "prefix", "bundle"):
         if table.has(key) and key not in OUTPUT_KEYS[kind]:
             raise table.fail(key, f"does not apply to an output of kind {kind!r}")
     if kind == "midi":
@@ -473,7 +475,10 @@ def _output(data: object, index: int) -> Output:
         address, port = _host_port(table, kind)
     prefix = table.osc_address("prefix", "/kinetra")
     universe = (table.integer("universe", *UNIVERSES[kind]) if kind in UNIVERSES else None)
-    return Output(kind, table.name("name", kind), address, port, universe, prefix)
+    bundle = table.raw("bundle")
+    if bundle is not None and not isinstance(bundle, bool):
+        raise table.fail("bundle", "expected true or false")
+    return Output(kind, table.name("name", kind), address, port, universe, prefix, bundle)
 
 
 def _check_patches(fixtures: tuple[Fixture, ...]) -> None:

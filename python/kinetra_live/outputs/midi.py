@@ -39,7 +39,8 @@ class MidiSender:
         self._write(((name, park) for name, (_, park) in self._patched.items()), force=True)
 
     def blackout(self) -> None:
-        self._write(((name, (-1.0, -1.0, -1.0)) for name in self._patched), force=True)
+        # the centre, as every output blacks out: not the controllers' lowest values
+        self._write(((name, (0.0, 0.0, 0.0)) for name in self._patched), force=True)
 
     def close(self) -> None:
         self._port.close()
