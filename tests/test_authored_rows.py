@@ -1,8 +1,10 @@
 """Authored rows read as their names say: smooth joins, visible mechanisms, distinct shapes."""
 
+import csv
 import math
 import tomllib
 from fractions import Fraction
+from pathlib import Path
 
 import pytest
 
@@ -91,3 +93,40 @@ def test_named_directions_follow_the_axis_convention(rows, name, axis, sign):
     # Negative y is up: a row named for going up or down reaches furthest that way.
     lane = [sign * p[axis] for p in rows[name]]
     assert max(lane) > 1.3 * -min(lane)
+
+
+def _akwf_data():
+    with (ROOT / "data" / "akwf.toml").open("rb") as f:
+        data = tomllib.load(f)
+    defaults = data.pop("defaults")
+    return {name: {**defaults, **p} for name, p in data.items()}
+
+
+def test_waveform_rows_play_the_collections_samples(catalogue_table):
+    rows = {r.name: r for r in catalogue_table if r.recipe == "akwf"}
+    data = _akwf_data()
+    assert set(data) == set(rows)
+    for name, p in data.items():
+        assert rows[name].description.startswith(p["waveform"] + ":")
+        wave = [v / 32768 for v in p["samples"]]
+        scale = p["peak"] / max(abs(v) for v in wave)
+        x = [s[0] for s in row_samples(name, 256)]
+        assert max(abs(v) for v in x) == p["peak"], name
+        if p["timing"] == [[0, 0], [256, 256]]:
+            assert x == [round(scale * v, 12) for v in wave], name
+        else:
+            # Re-timed: each pip still reads the wave between samples a few pips from it
+            # (within the little that reading between samples moves the row's own peak).
+            for k, v in enumerate(x):
+                near = [scale * wave[j % 256] for j in range(k - 8, k + 9)]
+                assert min(near) - 1e-3 <= v <= max(near) + 1e-3, (name, k)
+
+
+def test_waveform_data_is_the_collections_own():
+    source = Path("/work/shared/waveforms")
+    if not source.is_dir():
+        pytest.skip("the public-domain waveform collection is not on this machine")
+    for name, p in _akwf_data().items():
+        with (source / f"{p['waveform']}.csv").open(newline="") as f:
+            stored = [int(r["int16"]) for r in csv.DictReader(f)]
+        assert p["samples"] == stored, name

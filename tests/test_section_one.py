@@ -142,17 +142,6 @@ def test_easing_loops_have_their_character(rows):
     assert all(a > b for a, b in zip(swings[big:], swings[big + 1:]) if a > 0.01)
 
 
-def test_waveforms_have_their_named_shape(rows):
-    def rising(name):
-        x = lane(rows[name][1])
-        return sum(x[(k + 1) % 256] > x[k] for k in range(256)) / 256
-    assert rising("akwf_quick_return") > 0.75 and rising("akwf_round_saw") < 0.25
-    plateau = lane(rows["akwf_plateau"][1])
-    assert sum(abs(v) > 0.74 for v in plateau) > 0.5 * 256
-    multi = lane(rows["akwf_multi_lobe"][1])
-    assert len(pattern_bar.local_extrema(multi)) >= 3
-
-
 def test_paths_turn_as_described(rows):
     diamond = rows["path_bowed_diamond"][1]
     speed = [math.dist(diamond[k][:2], diamond[(k + 1) % 512][:2]) for k in range(512)]
