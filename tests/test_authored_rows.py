@@ -130,3 +130,15 @@ def test_waveform_data_is_the_collections_own():
         with (source / f"{p['waveform']}.csv").open(newline="") as f:
             stored = [int(r["int16"]) for r in csv.DictReader(f)]
         assert p["samples"] == stored, name
+
+
+def test_pendulums_hang(catalogue_table):
+    # The bob is lowest (largest y) at the centre of the swing and rises toward the sides.
+    pendulums = [r for r in catalogue_table if "pendulum" in r.name]
+    assert len(pendulums) > 3
+    for row in pendulums:
+        s = row_samples(row.name, row.period_pips)
+        reach = max(abs(p[0]) for p in s)
+        centre = [p[1] for p in s if abs(p[0]) < 0.2 * reach]
+        sides = [p[1] for p in s if abs(p[0]) > 0.8 * reach]
+        assert sum(centre) / len(centre) > sum(sides) / len(sides) + 0.1, row.name

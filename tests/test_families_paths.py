@@ -157,3 +157,22 @@ def test_braid_rolls_at_its_second_frequency(loops):
         r = np.linalg.norm(s[:, :2] - s[:, :2].mean(axis=0), axis=1)
         spectrum = np.abs(np.fft.rfft(r - r.mean()))
         assert spectrum[b] > 0.5 * spectrum[1:20].max(), name
+
+
+def test_low_surfaces_ride_below_the_centre(loops):
+    # y points down: a low band keeps under the centre line and reaches toward the bottom.
+    low = {n: s for n, (_, s) in loops["surface"].items() if n.endswith("_low")}
+    assert len(low) == 8
+    for name, s in low.items():
+        assert s[:, 1].min() > -0.05 and s[:, 1].max() > 0.6, name
+
+
+def test_lifts_rise(loops):
+    # Every reach of a lift row rises toward -y and none sinks below its rest.
+    for name, (row, s) in loops["reach"].items():
+        if "_lift_" not in name:
+            continue
+        n = int(name.rsplit("_", 1)[1])
+        assert s[:, 1].max() <= 0.0, name
+        slot = len(s) // n
+        assert all(s[i * slot:(i + 1) * slot, 1].min() < -0.3 for i in range(n)), name
