@@ -176,3 +176,31 @@ def test_lifts_rise(loops):
         assert s[:, 1].max() <= 0.0, name
         slot = len(s) // n
         assert all(s[i * slot:(i + 1) * slot, 1].min() < -0.3 for i in range(n)), name
+
+
+def _crossings(xy, z):
+    """Self-crossings of a closed path in the picture: (where along, z here minus z there)."""
+    a, b = xy, np.roll(xy, -1, axis=0)
+    d = b - a
+    out = []
+    for i in range(len(xy)):
+        den = d[i, 0] * d[:, 1] - d[i, 1] * d[:, 0]
+        with np.errstate(divide="ignore", invalid="ignore"):
+            u = ((a[:, 0] - a[i, 0]) * d[:, 1] - (a[:, 1] - a[i, 1]) * d[:, 0]) / den
+            v = ((a[:, 0] - a[i, 0]) * d[i, 1] - (a[:, 1] - a[i, 1]) * d[i, 0]) / den
+        for j in np.flatnonzero((u >= 0) & (u < 1) & (v >= 0) & (v < 1)):
+            if abs(i - j) > 1 and {i, j} != {0, len(xy) - 1}:
+                zi = z[i] + (z[(i + 1) % len(z)] - z[i]) * u[j]
+                zj = z[j] + (z[(j + 1) % len(z)] - z[j]) * v[j]
+                out.append((i + u[j], zi - zj))
+    return sorted(out)
+
+
+def test_braid_of_one_turn_weaves(loops):
+    s = loops["braid"]["braid_1_2"][1][::2]
+    passes = _crossings(s[:, :2], s[:, 2])
+    # Each crossing is met twice; walking the path it goes over and under in turn.
+    assert len(passes) >= 8
+    over = [dz > 0 for _, dz in passes]
+    assert all(o != p for o, p in zip(over, over[1:] + over[:1]))
+    assert min(abs(dz) for _, dz in passes) > 0.2
