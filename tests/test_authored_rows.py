@@ -142,3 +142,15 @@ def test_pendulums_hang(catalogue_table):
         centre = [p[1] for p in s if abs(p[0]) < 0.2 * reach]
         sides = [p[1] for p in s if abs(p[0]) > 0.8 * reach]
         assert sum(centre) / len(centre) > sum(sides) / len(sides) + 0.1, row.name
+
+
+def test_burst_endings_are_their_own(rows):
+    # Over the last two beats no two rows are near copies, and few end on a lift to the top.
+    tails = {n: s[384:] for n, s in rows.items() if n.startswith("burst_")}
+    names = sorted(tails)
+    for i, a in enumerate(names):
+        for b in names[i + 1:]:
+            d = math.sqrt(sum(math.dist(p, q) ** 2 for p, q in zip(tails[a], tails[b])) / 128)
+            assert d >= 0.3, (a, b)
+    lifted = [n for n in names if min(p[1] for p in tails[n]) < -0.75]
+    assert len(lifted) <= 3, lifted
