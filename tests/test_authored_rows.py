@@ -154,3 +154,27 @@ def test_burst_endings_are_their_own(rows):
             assert d >= 0.3, (a, b)
     lifted = [n for n in names if min(p[1] for p in tails[n]) < -0.75]
     assert len(lifted) <= 3, lifted
+
+
+def _y(name, period):
+    return [s[1] for s in row_samples(name, period)]
+
+
+def test_every_authored_hit_comes_down(catalogue_table):
+    # Strokes only ever add downward (+y) motion, and each one is seen.
+    strokes = [r for r in catalogue_table if r.recipe in ("stick", "sticking", "flam_accent")]
+    assert len(strokes) == 20
+    for row in strokes:
+        y = _y(row.name, row.period_pips)
+        assert min(y) >= 0.0 and max(y) > 0.3, row.name
+    with (ROOT / "data" / "groove.toml").open("rb") as f:
+        groove = tomllib.load(f)
+    for row in catalogue_table:
+        if row.recipe == "groove":
+            hits = groove["excerpts"][groove[row.name]["excerpt"]]["hits"]
+            y = _y(row.name, row.period_pips)
+            for sixteenth, instrument, *_ in hits:
+                if instrument in ("kick", "snare"):
+                    k = 16 * sixteenth
+                    assert max(y[(k + d) % len(y)] for d in range(-4, 5)) > 0.1, (row.name, sixteenth)
+    assert _y("rhythm_half_time", 256)[0] > 0.5

@@ -85,7 +85,7 @@ def test_sticking_plays_the_described_hands(rows, name):
     for i, hand in enumerate(sticking):
         k = round(i * 256 / 12)
         assert (x[k] > 0.3) if hand == "R" else (x[k] < -0.3), (name, i)
-        assert y[k] < -0.3
+        assert y[k] > 0.3  # the downstroke
     # The leading stroke of each six is accented above every unaccented stroke.
     strokes = [abs(x[round(i * 256 / 12)]) for i in range(12)]
     assert strokes[0] == strokes[6] == max(strokes)
