@@ -1,8 +1,10 @@
 """Authored rows read as their names say: smooth joins, visible mechanisms, distinct shapes."""
 
+import csv
 import math
 import tomllib
 from fractions import Fraction
+from pathlib import Path
 
 import pytest
 
@@ -91,3 +93,88 @@ def test_named_directions_follow_the_axis_convention(rows, name, axis, sign):
     # Negative y is up: a row named for going up or down reaches furthest that way.
     lane = [sign * p[axis] for p in rows[name]]
     assert max(lane) > 1.3 * -min(lane)
+
+
+def _akwf_data():
+    with (ROOT / "data" / "akwf.toml").open("rb") as f:
+        data = tomllib.load(f)
+    defaults = data.pop("defaults")
+    return {name: {**defaults, **p} for name, p in data.items()}
+
+
+def test_waveform_rows_play_the_collections_samples(catalogue_table):
+    rows = {r.name: r for r in catalogue_table if r.recipe == "akwf"}
+    data = _akwf_data()
+    assert set(data) == set(rows)
+    for name, p in data.items():
+        assert rows[name].description.startswith(p["waveform"] + ":")
+        wave = [v / 32768 for v in p["samples"]]
+        scale = p["peak"] / max(abs(v) for v in wave)
+        x = [s[0] for s in row_samples(name, 256)]
+        assert max(abs(v) for v in x) == p["peak"], name
+        if p["timing"] == [[0, 0], [256, 256]]:
+            assert x == [round(scale * v, 12) for v in wave], name
+        else:
+            # Re-timed: each pip still reads the wave between samples a few pips from it
+            # (within the little that reading between samples moves the row's own peak).
+            for k, v in enumerate(x):
+                near = [scale * wave[j % 256] for j in range(k - 8, k + 9)]
+                assert min(near) - 1e-3 <= v <= max(near) + 1e-3, (name, k)
+
+
+def test_waveform_data_is_the_collections_own():
+    source = Path("/work/shared/waveforms")
+    if not source.is_dir():
+        pytest.skip("the public-domain waveform collection is not on this machine")
+    for name, p in _akwf_data().items():
+        with (source / f"{p['waveform']}.csv").open(newline="") as f:
+            stored = [int(r["int16"]) for r in csv.DictReader(f)]
+        assert p["samples"] == stored, name
+
+
+def test_pendulums_hang(catalogue_table):
+    # The bob is lowest (largest y) at the centre of the swing and rises toward the sides.
+    pendulums = [r for r in catalogue_table if "pendulum" in r.name]
+    assert len(pendulums) > 3
+    for row in pendulums:
+        s = row_samples(row.name, row.period_pips)
+        reach = max(abs(p[0]) for p in s)
+        centre = [p[1] for p in s if abs(p[0]) < 0.2 * reach]
+        sides = [p[1] for p in s if abs(p[0]) > 0.8 * reach]
+        assert sum(centre) / len(centre) > sum(sides) / len(sides) + 0.1, row.name
+
+
+def test_burst_endings_are_their_own(rows):
+    # Over the last two beats no two rows are near copies, and few end on a lift to the top.
+    tails = {n: s[384:] for n, s in rows.items() if n.startswith("burst_")}
+    names = sorted(tails)
+    for i, a in enumerate(names):
+        for b in names[i + 1:]:
+            d = math.sqrt(sum(math.dist(p, q) ** 2 for p, q in zip(tails[a], tails[b])) / 128)
+            assert d >= 0.3, (a, b)
+    lifted = [n for n in names if min(p[1] for p in tails[n]) < -0.75]
+    assert len(lifted) <= 3, lifted
+
+
+def _y(name, period):
+    return [s[1] for s in row_samples(name, period)]
+
+
+def test_every_authored_hit_comes_down(catalogue_table):
+    # Strokes only ever add downward (+y) motion, and each one is seen.
+    strokes = [r for r in catalogue_table if r.recipe in ("stick", "sticking", "flam_accent")]
+    assert len(strokes) == 20
+    for row in strokes:
+        y = _y(row.name, row.period_pips)
+        assert min(y) >= 0.0 and max(y) > 0.3, row.name
+    with (ROOT / "data" / "groove.toml").open("rb") as f:
+        groove = tomllib.load(f)
+    for row in catalogue_table:
+        if row.recipe == "groove":
+            hits = groove["excerpts"][groove[row.name]["excerpt"]]["hits"]
+            y = _y(row.name, row.period_pips)
+            for sixteenth, instrument, *_ in hits:
+                if instrument in ("kick", "snare"):
+                    k = 16 * sixteenth
+                    assert max(y[(k + d) % len(y)] for d in range(-4, 5)) > 0.1, (row.name, sixteenth)
+    assert _y("rhythm_half_time", 256)[0] > 0.5

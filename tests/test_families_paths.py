@@ -157,3 +157,50 @@ def test_braid_rolls_at_its_second_frequency(loops):
         r = np.linalg.norm(s[:, :2] - s[:, :2].mean(axis=0), axis=1)
         spectrum = np.abs(np.fft.rfft(r - r.mean()))
         assert spectrum[b] > 0.5 * spectrum[1:20].max(), name
+
+
+def test_low_surfaces_ride_below_the_centre(loops):
+    # y points down: a low band keeps under the centre line and reaches toward the bottom.
+    low = {n: s for n, (_, s) in loops["surface"].items() if n.endswith("_low")}
+    assert len(low) == 8
+    for name, s in low.items():
+        assert s[:, 1].min() > -0.05 and s[:, 1].max() > 0.6, name
+
+
+def test_lifts_rise(loops):
+    # Every reach of a lift row rises toward -y and none sinks below its rest.
+    for name, (row, s) in loops["reach"].items():
+        if "_lift_" not in name:
+            continue
+        n = int(name.rsplit("_", 1)[1])
+        assert s[:, 1].max() <= 0.0, name
+        slot = len(s) // n
+        assert all(s[i * slot:(i + 1) * slot, 1].min() < -0.3 for i in range(n)), name
+
+
+def _crossings(xy, z):
+    """Self-crossings of a closed path in the picture: (where along, z here minus z there)."""
+    a, b = xy, np.roll(xy, -1, axis=0)
+    d = b - a
+    out = []
+    for i in range(len(xy)):
+        den = d[i, 0] * d[:, 1] - d[i, 1] * d[:, 0]
+        with np.errstate(divide="ignore", invalid="ignore"):
+            u = ((a[:, 0] - a[i, 0]) * d[:, 1] - (a[:, 1] - a[i, 1]) * d[:, 0]) / den
+            v = ((a[:, 0] - a[i, 0]) * d[i, 1] - (a[:, 1] - a[i, 1]) * d[i, 0]) / den
+        for j in np.flatnonzero((u >= 0) & (u < 1) & (v >= 0) & (v < 1)):
+            if abs(i - j) > 1 and {i, j} != {0, len(xy) - 1}:
+                zi = z[i] + (z[(i + 1) % len(z)] - z[i]) * u[j]
+                zj = z[j] + (z[(j + 1) % len(z)] - z[j]) * v[j]
+                out.append((i + u[j], zi - zj))
+    return sorted(out)
+
+
+def test_braid_of_one_turn_weaves(loops):
+    s = loops["braid"]["braid_1_2"][1][::2]
+    passes = _crossings(s[:, :2], s[:, 2])
+    # Each crossing is met twice; walking the path it goes over and under in turn.
+    assert len(passes) >= 8
+    over = [dz > 0 for _, dz in passes]
+    assert all(o != p for o, p in zip(over, over[1:] + over[:1]))
+    assert min(abs(dz) for _, dz in passes) > 0.2

@@ -85,7 +85,7 @@ def test_sticking_plays_the_described_hands(rows, name):
     for i, hand in enumerate(sticking):
         k = round(i * 256 / 12)
         assert (x[k] > 0.3) if hand == "R" else (x[k] < -0.3), (name, i)
-        assert y[k] < -0.3
+        assert y[k] > 0.3  # the downstroke
     # The leading stroke of each six is accented above every unaccented stroke.
     strokes = [abs(x[round(i * 256 / 12)]) for i in range(12)]
     assert strokes[0] == strokes[6] == max(strokes)
@@ -140,17 +140,6 @@ def test_easing_loops_have_their_character(rows):
     swings = [abs(elastic[k]) for k in pattern_bar.local_extrema([abs(v) for v in elastic])]
     big = swings.index(max(swings))
     assert all(a > b for a, b in zip(swings[big:], swings[big + 1:]) if a > 0.01)
-
-
-def test_waveforms_have_their_named_shape(rows):
-    def rising(name):
-        x = lane(rows[name][1])
-        return sum(x[(k + 1) % 256] > x[k] for k in range(256)) / 256
-    assert rising("akwf_quick_return") > 0.75 and rising("akwf_round_saw") < 0.25
-    plateau = lane(rows["akwf_plateau"][1])
-    assert sum(abs(v) > 0.74 for v in plateau) > 0.5 * 256
-    multi = lane(rows["akwf_multi_lobe"][1])
-    assert len(pattern_bar.local_extrema(multi)) >= 3
 
 
 def test_paths_turn_as_described(rows):

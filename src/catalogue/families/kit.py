@@ -99,24 +99,25 @@ def closed_keys(keys, period: int):
     return [(last - period, v_last)] + keys + [(first + period, v_first)]
 
 
-# A stroke of height p dips to -STROKE_DIP * p, as the drum rudiments do.
-STROKE_DIP = 0.72
+# A stroke of height p comes down to y = STROKE_DROP * p: the authored stroke rows hit on
+# the downstroke (+y), as the beat studies do.
+STROKE_DROP = 0.72
 
 
 def add_stroke(xs: list[float], ys: list[float], onset: float, hand: float, peak: float,
                length: float) -> None:
     """A drum stroke, the module's own stroke envelope: sin^2 of the stroke's phase.
 
-    Pushes x toward the hand's side (+1 right, -1 left) and dips y while it sounds, over
-    the pips strictly inside (onset, onset + length); the products are taken in the same
-    order as in the compiled rudiments.
+    Pushes x toward the hand's side (+1 right, -1 left) and brings y down while it sounds,
+    over the pips strictly inside (onset, onset + length); the envelope's products are
+    taken in the same order as in the compiled rudiments.
     """
     period = len(xs)
     for k in range(math.floor(onset) + 1, math.ceil(onset + length)):
         v = math.sin((k - onset) / length * PI)
         env = (v * peak) * v
         xs[k % period] += hand * env
-        ys[k % period] -= env * STROKE_DIP
+        ys[k % period] += env * STROKE_DROP
 
 
 def scale_to_peak(samples, peak: float = PEAK):

@@ -73,7 +73,7 @@ def _hook(u, p):
 
 
 def _lift(u, p):
-    # Rises in depth on the way out and settles on a slightly different line back.
+    # Rises on the way out and settles on a slightly different line back.
     return sin(PI * u) ** 2, 0.5 * p["width"] * sin(2 * PI * u), p["lift"] * sin(PI * u) ** 2
 
 
@@ -108,7 +108,10 @@ def reach(row, data):
         a, e = angles[i], extents[i]
         side = -1 if i % 2 else 1
         dx, dy = cos(a), sin(a)
-        out.append((e * (radial * dx - side * lateral * dy),
-                    e * (radial * dy + side * lateral * dx),
-                    side * e * depth))
+        across = (e * (radial * dx - side * lateral * dy), e * (radial * dy + side * lateral * dx))
+        if p["shape"] == "lift":
+            # Lifts reach out over the floor (x and depth) and rise toward -y.
+            out.append((across[0], -e * depth, across[1]))
+        else:
+            out.append((across[0], across[1], side * e * depth))
     return finish(out, row.dimensions, PEAK)

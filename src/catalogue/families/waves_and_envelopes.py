@@ -1,5 +1,5 @@
 """Waves and envelopes: the lfo_, env_, wave_, ease_ and akwf_ rows, single loops of control
-motion."""
+motion; the akwf_ rows are sampled waveforms."""
 
 from __future__ import annotations
 
@@ -8,7 +8,7 @@ import math
 
 from catalogue_data import DataError
 
-from .kit import (PI, PIPS_PER_BEAT, TAU, Lanes, bump, eased_lane, finish, plain_sum, scale_to_peak,
+from .kit import (PI, PIPS_PER_BEAT, TAU, Lanes, eased_lane, finish, plain_sum, scale_to_peak,
                   smoothstep, spline_loop)
 
 
@@ -312,28 +312,32 @@ def ease_elastic(row, data):
     return finish(out, row.dimensions, p["peak"])
 
 
-def _skew_cycle(n: int, rise: float, round_pips: int) -> list[float]:
-    raw = []
-    for k in range(n):
-        u = k / n
-        raw.append(-1 + 2 * u / rise if u < rise else 1 - 2 * (u - rise) / (1 - rise))
-    # A raised-cosine average over the loop rounds both corners without moving the seam.
-    weights = [bump(d, round_pips) for d in range(-round_pips + 1, round_pips)]
-    total = plain_sum(weights)
-    return [plain_sum(w * raw[(k + d) % n] for w, d in zip(weights, range(-round_pips + 1, round_pips)))
-            / total for k in range(n)]
+def _retimed(samples: list[float], timing, period: int) -> list[float]:
+    """The cycle read at the sample positions that `timing`'s [pip, position] knots give."""
+    n = len(samples)
+    if timing[0] != [0, 0] or timing[-1] != [period, n] \
+            or any(b[0] <= a[0] or b[1] <= a[1] for a, b in zip(timing, timing[1:])):
+        raise DataError(f"timing must rise from [0, 0] to [{period}, {n}]")
+    out = []
+    j = 0
+    for k in range(period):
+        while timing[j + 1][0] <= k:
+            j += 1
+        (pa, sa), (pb, sb) = timing[j], timing[j + 1]
+        at = sa + (k - pa) * (sb - sa) / (pb - pa)
+        i = math.floor(at)
+        a, b = samples[i % n], samples[(i + 1) % n]
+        out.append(a + (b - a) * (at - i))
+    return out
 
 
 def akwf(row, data):
     p = data[row.name]
-    n = row.period_pips
-    if p["kind"] == "skew":
-        lane = _skew_cycle(n, p["rise"], p["round_pips"])
-    elif p["kind"] == "harmonics":
-        lane = [plain_sum(a * math.sin(h * TAU * k / n + ph) for h, a, ph in p["harmonics"])
-                for k in range(n)]
-        if "saturation" in p:
-            lane = [math.tanh(p["saturation"] * v) for v in lane]
-    else:
-        raise DataError(f"{row.name}: unknown waveform kind {p['kind']!r}")
+    # The description names the waveform; the data must hold that one.
+    if not row.description.startswith(p["waveform"] + ":"):
+        raise DataError(f"the data holds {p['waveform']}, the description names another")
+    samples = [v / 32768 for v in p["samples"]]
+    if len(samples) != row.period_pips:
+        raise DataError(f"{len(samples)} samples for a period of {row.period_pips}")
+    lane = _retimed(samples, p["timing"], row.period_pips)
     return finish([(v, 0.0, 0.0) for v in lane], row.dimensions, p["peak"])
