@@ -18,6 +18,7 @@ from pathlib import Path
 from . import show as shows
 from .midi_clock import MidiClockFollower, read_trace
 from .outputs import mapping
+from .outputs.degrees import HeadRig
 from .sampler import Sampler
 from .timebase import exact
 
@@ -74,17 +75,20 @@ def _pips(show: shows.Show, trace: list | None, times):
         yield follower.pip_at(seconds)
 
 
-def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = None):
-    """The CSV rows of a render, header first."""
+def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = None,
+         heads: HeadRig | None = None):
+    """The CSV rows of a render, header first; `heads` keeps what the moving heads did."""
     sampler = Sampler(show)
+    heads = HeadRig(show, fps) if heads is None else heads
     fades = any(f.crossfade is not None for f in show.fixtures)
     yield HEADER + (FADE_HEADER if fades else ()) + tuple(
-        column for output in show.outputs for column in mapping.columns(output))
+        column for output in show.outputs for column in heads.columns(output))
     count = math.ceil(seconds * fps)
     times = [Fraction(n, fps) for n in range(count)]
     for n, (time, pip) in enumerate(zip(times, _pips(show, trace, times))):
         at = repr(float(time))
-        for fixture, state in zip(show.fixtures, sampler.frame(pip).fixtures):
+        frame = sampler.frame(pip)
+        for fixture, state, angles in zip(show.fixtures, frame.fixtures, heads.step(frame)):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
                    *map(repr, state.raw)]
             if fades:
@@ -92,7 +96,7 @@ def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = Non
                 row += (["", "", "", "", ""] if fade is None else
                         [fade.to, repr(fade.weight), *map(repr, fade.raw)])
             for output in show.outputs:
-                row += mapping.column_values(output, fixture, state.out)
+                row += heads.column_values(output, fixture, state.out, angles)
             yield row
 
 
@@ -110,11 +114,14 @@ def main(args: argparse.Namespace) -> int:
             print(f"render: {exc}", file=sys.stderr)
             return 2
     writer = csv.writer(sys.stdout, lineterminator="\n")
+    heads = HeadRig(show, args.fps)
     try:
-        for row in rows(show, args.seconds, args.fps, trace):
+        for row in rows(show, args.seconds, args.fps, trace, heads):
             writer.writerow(row)
         sys.stdout.flush()
     except BrokenPipeError:
         # the reader stopped early (`| head`): not a failure of the render
         sys.stdout = None
+    for line in heads.report():
+        print(f"render: {line}", file=sys.stderr)
     return 0

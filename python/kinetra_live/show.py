@@ -15,7 +15,7 @@ from pathlib import Path
 
 import kinetra
 
-from . import packs, timebase
+from . import heads, packs, timebase
 from .clocks import InternalClock
 from .midi_clock import MidiClock
 
@@ -87,6 +87,7 @@ class Fixture:
     osc_address: str | None
     dmx: DmxPatch | None
     midi: MidiPatch | None
+    head: heads.HeadPatch | None = None      # a moving head from a fixture profile
 
 
 @dataclass(frozen=True)
@@ -331,10 +332,12 @@ def _midi(data: object, where: str) -> MidiPatch:
 
 
 FIXTURE_KEYS = ("name", "pattern", "phase_pips", "speed", "scale", "invert", "swap",
-                "rotate_degrees", "park", "crossfade", "osc_address", "dmx", "midi")
+                "rotate_degrees", "park", "crossfade", "osc_address", "dmx", "midi"
+                ) + heads.HEAD_KEYS
 
 
-def _fixture(data: object, index: int, pack: packs.Pack | None) -> Fixture:
+def _fixture(data: object, index: int, pack: packs.Pack | None,
+             base: Path | None = None) -> Fixture:
     where = f"fixture[{index}]"
     table = _Table(data, where, FIXTURE_KEYS)
     name = table.text("name")
@@ -366,7 +369,8 @@ def _fixture(data: object, index: int, pack: packs.Pack | None) -> Fixture:
         name, pattern, table.integer("phase_pips", 0), speed, scale, invert, swap,
         table.number("rotate_degrees", 0.0), park, crossfade, osc_address,
         _dmx(table.raw("dmx"), f"{where}.dmx") if table.has("dmx") else None,
-        _midi(table.raw("midi"), f"{where}.midi") if table.has("midi") else None)
+        _midi(table.raw("midi"), f"{where}.midi") if table.has("midi") else None,
+        heads.read_head(table, where, base))
 
 
 def _group(data: object, index: int, names: set[str], grouped: set[str]) -> Group:
@@ -408,6 +412,12 @@ def _output(data: object, index: int) -> Output:
 def _check_patches(fixtures: tuple[Fixture, ...]) -> None:
     used: dict[tuple[int, int], str] = {}
     for index, fixture in enumerate(fixtures):
+        if fixture.head is not None:
+            for channel in fixture.head.channels:
+                owner = used.setdefault((fixture.head.universe, channel), fixture.name)
+                if owner != fixture.name:
+                    raise ShowError(f"fixture[{index}].address: channel {channel} of universe "
+                                    f"{fixture.head.universe} is already used by {owner!r}")
         if fixture.dmx is None:
             continue
         for key in ("pan", "tilt"):
@@ -433,7 +443,7 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     if not top.has("clock"):
         raise top.fail("clock", "missing")
     clock = _clock(top.raw("clock"))
-    fixtures = tuple(_fixture(d, i, pack) for i, d in enumerate(top.tables("fixture")))
+    fixtures = tuple(_fixture(d, i, pack, base) for i, d in enumerate(top.tables("fixture")))
     if not fixtures:
         raise top.fail("fixture", "a show needs at least one fixture")
     names: set[str] = set()

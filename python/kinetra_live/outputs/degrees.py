@@ -1,0 +1,208 @@
+"""Moving heads: a frame's positions to pan and tilt in degrees, then to DMX.
+
+Without `aim`, x = -1 .. 1 lands linearly on `pan_degrees` and y on `tilt_degrees` (a head on a
+truss mirrors x, so a pattern reads the same from the audience); with `aim`, the angles point
+the beam at `at + offset * size`. Then, in this order: the limits clamp the angles; with
+`smooth`, the move of a frame is held to `max_degrees_per_second` over one frame (a speed
+limit never overshoots); and a degree d on a range [0, R] leaves as round(d / R * (2^bits - 1)),
+held to the DMX values that lie within the limits.
+
+The mapping keeps the last frame's angles (the nearest pan solution and smoothing need them),
+so every consumer that must agree (`run`'s DMX outputs, `render`) feeds it the same frames at
+the same rate.
+"""
+
+from __future__ import annotations
+
+import math
+from typing import NamedTuple
+
+from .. import aiming
+from .. import show as shows
+from ..heads import HeadAxis, HeadPatch
+from ..timebase import PIPS_PER_BEAT
+from . import mapping
+
+DMX_KINDS = ("sacn", "artnet")
+
+
+class HeadAngles(NamedTuple):
+    pan: float          # degrees sent, before rounding to a DMX step
+    tilt: float
+    pan_value: int      # DMX values of the axis' bits
+    tilt_value: int
+    clamped: bool       # the limits (or the ranges) held the head back this frame
+
+
+class SpeedExcess(NamedTuple):
+    fixture: str
+    axis: str
+    first_pip: int
+    last_pip: int
+    peak: float         # degrees a second asked for
+    allowed: float
+
+
+def dmx_value(axis: HeadAxis, degrees: float) -> int:
+    top = (1 << axis.bits) - 1
+    value = round(degrees / axis.span * top)
+    # the nearest step may lie a little outside a limit that is not itself a step
+    low = math.ceil(axis.limit_low / axis.span * top - 1e-9)
+    high = math.floor(axis.limit_high / axis.span * top + 1e-9)
+    return min(max(value, low), high)
+
+
+def dmx_bytes(head: HeadPatch, angles: HeadAngles) -> list[tuple[int, int]]:
+    """(channel, byte) pairs: coarse, then fine where the mode has it."""
+    pairs = []
+    for axis, value in ((head.pan, angles.pan_value), (head.tilt, angles.tilt_value)):
+        if axis.fine is None:
+            pairs.append((axis.channel, value))
+        else:
+            pairs += [(axis.channel, value >> 8), (axis.fine, value & 0xFF)]
+    return pairs
+
+
+class HeadMotion:
+    """One head's angles frame after frame."""
+
+    __slots__ = ("name", "head", "park", "frame_seconds", "last", "asked", "clamped_frames",
+                 "_excess", "excesses")
+
+    def __init__(self, fixture: shows.Fixture, fps: int):
+        self.name, self.head, self.park = fixture.name, fixture.head, fixture.park
+        self.frame_seconds = 1.0 / fps
+        self.last: tuple[float, float] | None = None     # angles sent
+        self.asked: tuple[float, float] | None = None    # angles the motion asked for
+        self.clamped_frames = 0
+        self._excess: dict[str, list] = {}
+        self.excesses: list[SpeedExcess] = []
+
+    def wanted(self, out) -> tuple[float, float, bool]:
+        head = self.head
+        pan, tilt = head.pan, head.tilt
+        if head.aim is not None:
+            at, size = head.aim.at, head.aim.size
+            target = (at[0] + out[0] * size[0], at[1] + out[1] * size[1],
+                      at[2] + out[2] * size[2])
+            return aiming.solve(head.position, target, pan.span, tilt.span, head.hang,
+                                (pan.limit_low, pan.limit_high),
+                                (tilt.limit_low, tilt.limit_high),
+                                None if self.last is None else self.last[0])
+        x, y = min(max(out[0], -1.0), 1.0), min(max(out[1], -1.0), 1.0)
+        if head.hang == "truss":
+            x = -x
+        p = pan.low + (x + 1.0) * 0.5 * (pan.high - pan.low)
+        t = tilt.low + (y + 1.0) * 0.5 * (tilt.high - tilt.low)
+        kept_p = min(max(p, pan.limit_low), pan.limit_high)
+        kept_t = min(max(t, tilt.limit_low), tilt.limit_high)
+        return kept_p, kept_t, kept_p != p or kept_t != t
+
+    def step(self, out, pip: int) -> HeadAngles:
+        """The angles of the next frame, at the show's `pip`."""
+        pan, tilt, clamped = self.wanted(out)
+        head = self.head
+        if self.asked is not None:
+            for key, axis, now, before in (("pan", head.pan, pan, self.asked[0]),
+                                           ("tilt", head.tilt, tilt, self.asked[1])):
+                if axis.max_speed is not None:
+                    self._note_speed(key, axis.max_speed,
+                                     abs(now - before) / self.frame_seconds, pip)
+        self.asked = (pan, tilt)
+        if head.smooth and self.last is not None:
+            pan = _follow(self.last[0], pan, head.pan.max_speed, self.frame_seconds)
+            tilt = _follow(self.last[1], tilt, head.tilt.max_speed, self.frame_seconds)
+        self.last = (pan, tilt)
+        if clamped:
+            self.clamped_frames += 1
+        return HeadAngles(pan, tilt, dmx_value(head.pan, pan), dmx_value(head.tilt, tilt),
+                          clamped)
+
+    def hold(self, out) -> HeadAngles:
+        """Angles for a single frame outside the motion (park), within the limits."""
+        pan, tilt, clamped = self.wanted(out)
+        return HeadAngles(pan, tilt, dmx_value(self.head.pan, pan),
+                          dmx_value(self.head.tilt, tilt), clamped)
+
+    def lowest(self) -> HeadAngles:
+        """DMX 0, or the lowest values the limits allow (blackout)."""
+        pan, tilt = self.head.pan.limit_low, self.head.tilt.limit_low
+        return HeadAngles(pan, tilt, dmx_value(self.head.pan, pan),
+                          dmx_value(self.head.tilt, tilt), False)
+
+    def _note_speed(self, key: str, allowed: float, speed: float, pip: int) -> None:
+        run = self._excess.get(key)
+        if speed > allowed * (1 + 1e-9):
+            if run is None:
+                self._excess[key] = [pip, pip, speed]
+            else:
+                run[1], run[2] = pip, max(run[2], speed)
+        elif run is not None:
+            self.excesses.append(SpeedExcess(self.name, key, run[0], run[1], run[2], allowed))
+            del self._excess[key]
+
+    def finish(self) -> None:
+        for key, run in sorted(self._excess.items()):
+            allowed = getattr(self.head, key).max_speed
+            self.excesses.append(SpeedExcess(self.name, key, run[0], run[1], run[2], allowed))
+        self._excess.clear()
+
+
+def _follow(last: float, wanted: float, speed: float | None, seconds: float) -> float:
+    if speed is None:
+        return wanted
+    step = speed * seconds
+    return min(max(wanted, last - step), last + step)
+
+
+class HeadRig:
+    """Every moving head of a show; `step(frame)` gives each fixture's angles (None for
+    fixtures that are not heads), in the show's fixture order."""
+
+    def __init__(self, show: shows.Show, fps: int):
+        self.motions = tuple(None if f.head is None else HeadMotion(f, fps)
+                             for f in show.fixtures)
+        self.by_name = {m.name: m for m in self.motions if m is not None}
+
+    def step(self, frame) -> tuple[HeadAngles | None, ...]:
+        pip = frame.pip
+        return tuple(None if motion is None else motion.step(state.out, pip)
+                     for motion, state in zip(self.motions, frame.fixtures))
+
+    def columns(self, output: shows.Output) -> tuple[str, ...]:
+        """A render's columns for an output: a DMX output's values, then, in a show with heads,
+        the degrees sent."""
+        names = mapping.columns(output)
+        if self.by_name and output.kind in DMX_KINDS:
+            names += (f"{output.name}.pan_deg", f"{output.name}.tilt_deg")
+        return names
+
+    def column_values(self, output: shows.Output, fixture: shows.Fixture, out,
+                      angles: HeadAngles | None) -> tuple[str, ...]:
+        """What the output sends for one fixture, as text; blanks where it sends nothing."""
+        if not self.by_name or output.kind not in DMX_KINDS:
+            return mapping.column_values(output, fixture, out)
+        if angles is None:
+            return mapping.column_values(output, fixture, out) + ("", "")
+        if fixture.head.universe != output.universe:
+            return ("", "", "", "")
+        return (str(angles.pan_value), str(angles.tilt_value), repr(angles.pan),
+                repr(angles.tilt))
+
+    def report(self) -> list[str]:
+        """What `render` says about the heads: frames held by the limits, motion too fast."""
+        lines = []
+        for motion in self.by_name.values():
+            motion.finish()
+            if motion.clamped_frames:
+                lines.append(f"{motion.name}: {motion.clamped_frames} frames clamped to limits")
+            for excess in motion.excesses:
+                lines.append(
+                    f"{excess.fixture}: {excess.axis} asks for up to {excess.peak:.1f} deg/s "
+                    f"(max {excess.allowed:g}) in beats {_beat(excess.first_pip)} to "
+                    f"{_beat(excess.last_pip)}")
+        return lines
+
+
+def _beat(pip: int) -> str:
+    return f"{pip / PIPS_PER_BEAT:g}"
