@@ -34,6 +34,8 @@ class HeadAxis:
     limit_low: float             # hard limits, in degrees
     limit_high: float
     max_speed: float | None      # degrees a second the head can follow
+    step_low: int                # the DMX values that stand for angles within the limits
+    step_high: int
 
     @property
     def bits(self) -> int:
@@ -105,8 +107,15 @@ def read_head(table, where: str, base: Path | None) -> HeadPatch | None:
         limit_low, limit_high = (_degree_pair(limits, key, span, closed=True)
                                  if limits is not None else (0.0, span))
         fine = None if axis.fine is None else address + axis.fine - 1
+        top = 255 if fine is None else 65535
+        # the rounding allowance keeps a limit that is itself a step
+        step_low = math.ceil(limit_low / span * top - 1e-9)
+        step_high = math.floor(limit_high / span * top + 1e-9)
+        if step_low > step_high:
+            raise limits.fail(key, f"no {top.bit_length()}-bit DMX value lies within "
+                                   f"[{limit_low:g}, {limit_high:g}] degrees")
         axes[key] = HeadAxis(address + axis.channel - 1, fine, span, low, high, limit_low,
-                             limit_high, speeds.get(key))
+                             limit_high, speeds.get(key), step_low, step_high)
     smooth = table.raw("smooth", False)
     if not isinstance(smooth, bool):
         raise table.fail("smooth", "expected true or false")

@@ -14,7 +14,6 @@ the same rate.
 
 from __future__ import annotations
 
-import math
 from typing import NamedTuple
 
 from .. import aiming
@@ -44,12 +43,9 @@ class SpeedExcess(NamedTuple):
 
 
 def dmx_value(axis: HeadAxis, degrees: float) -> int:
-    top = (1 << axis.bits) - 1
-    value = round(degrees / axis.span * top)
     # the nearest step may lie a little outside a limit that is not itself a step
-    low = math.ceil(axis.limit_low / axis.span * top - 1e-9)
-    high = math.floor(axis.limit_high / axis.span * top + 1e-9)
-    return min(max(value, low), high)
+    value = round(degrees / axis.span * ((1 << axis.bits) - 1))
+    return min(max(value, axis.step_low), axis.step_high)
 
 
 def dmx_bytes(head: HeadPatch, angles: HeadAngles) -> list[tuple[int, int]]:
