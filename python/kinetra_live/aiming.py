@@ -52,7 +52,21 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
         return pan, tilt_kept, tilt_kept != tilt
     b = math.degrees(math.atan2(across, dz))            # 0 .. 180 from the axis
     a = math.degrees(math.atan2(dx, -dy))
+    # the usual case: some solution lies within the limits; the nearest pan of a branch is
+    # one of three turns
     best = None
+    for pan, tilt in ((a + half_pan, b + half_tilt), (a + 180.0 + half_pan, half_tilt - b)):
+        if not tilt_limits[0] <= tilt <= tilt_limits[1]:
+            continue
+        pan += 360.0 * round((reference - pan) / 360.0)
+        for candidate in (pan, pan - 360.0, pan + 360.0):
+            if pan_limits[0] <= candidate <= pan_limits[1]:
+                distance = abs(candidate - reference)
+                if best is None or distance < best[0]:
+                    best = (distance, candidate, tilt)
+    if best is not None:
+        return best[1], best[2], False
+    # otherwise the least clamped of every solution in reach of the range
     for base_a, base_b in ((a, b), (a + 180.0, -b)):
         tilt = base_b + half_tilt
         # every pan of this branch within reach of the pan range

@@ -63,21 +63,28 @@ class HeadMotion:
     """One head's angles frame after frame."""
 
     __slots__ = ("name", "head", "park", "frame_seconds", "last", "asked", "clamped_frames",
-                 "_excess", "excesses")
+                 "_excess", "excesses", "_axes", "_mirror", "_watch")
 
     def __init__(self, fixture: shows.Fixture, fps: int):
-        self.name, self.head, self.park = fixture.name, fixture.head, fixture.park
+        head = fixture.head
+        self.name, self.head, self.park = fixture.name, head, fixture.park
         self.frame_seconds = 1.0 / fps
         self.last: tuple[float, float] | None = None     # angles sent
         self.asked: tuple[float, float] | None = None    # angles the motion asked for
         self.clamped_frames = 0
         self._excess: dict[str, list] = {}
         self.excesses: list[SpeedExcess] = []
+        # per axis, what a frame needs, read once: (low, half width, limits, span, top, steps)
+        self._axes = tuple((a.low, (a.high - a.low) * 0.5, a.limit_low, a.limit_high, a.span,
+                            float((1 << a.bits) - 1), a.step_low, a.step_high)
+                           for a in (head.pan, head.tilt))
+        self._mirror = -1.0 if head.hang == "truss" else 1.0
+        self._watch = head.pan.max_speed is not None or head.tilt.max_speed is not None
 
     def wanted(self, out) -> tuple[float, float, bool]:
         head = self.head
-        pan, tilt = head.pan, head.tilt
         if head.aim is not None:
+            pan, tilt = head.pan, head.tilt
             at, size = head.aim.at, head.aim.size
             target = (at[0] + out[0] * size[0], at[1] + out[1] * size[1],
                       at[2] + out[2] * size[2])
@@ -85,34 +92,41 @@ class HeadMotion:
                                 (pan.limit_low, pan.limit_high),
                                 (tilt.limit_low, tilt.limit_high),
                                 None if self.last is None else self.last[0])
-        x, y = min(max(out[0], -1.0), 1.0), min(max(out[1], -1.0), 1.0)
-        if head.hang == "truss":
-            x = -x
-        p = pan.low + (x + 1.0) * 0.5 * (pan.high - pan.low)
-        t = tilt.low + (y + 1.0) * 0.5 * (tilt.high - tilt.low)
-        kept_p = min(max(p, pan.limit_low), pan.limit_high)
-        kept_t = min(max(t, tilt.limit_low), tilt.limit_high)
+        (p_low, p_half, p_min, p_max, *_), (t_low, t_half, t_min, t_max, *_) = self._axes
+        x = min(max(out[0] * self._mirror, -1.0), 1.0)
+        y = min(max(out[1], -1.0), 1.0)
+        p = p_low + (x + 1.0) * p_half
+        t = t_low + (y + 1.0) * t_half
+        kept_p = p_min if p < p_min else p_max if p > p_max else p
+        kept_t = t_min if t < t_min else t_max if t > t_max else t
         return kept_p, kept_t, kept_p != p or kept_t != t
 
     def step(self, out, pip: int) -> HeadAngles:
         """The angles of the next frame, at the show's `pip`."""
         pan, tilt, clamped = self.wanted(out)
         head = self.head
-        if self.asked is not None:
-            for key, axis, now, before in (("pan", head.pan, pan, self.asked[0]),
-                                           ("tilt", head.tilt, tilt, self.asked[1])):
-                if axis.max_speed is not None:
-                    self._note_speed(key, axis.max_speed,
-                                     abs(now - before) / self.frame_seconds, pip)
-        self.asked = (pan, tilt)
-        if head.smooth and self.last is not None:
-            pan = _follow(self.last[0], pan, head.pan.max_speed, self.frame_seconds)
-            tilt = _follow(self.last[1], tilt, head.tilt.max_speed, self.frame_seconds)
+        if self._watch:
+            if self.asked is not None:
+                for key, axis, now, before in (("pan", head.pan, pan, self.asked[0]),
+                                               ("tilt", head.tilt, tilt, self.asked[1])):
+                    if axis.max_speed is not None:
+                        self._note_speed(key, axis.max_speed,
+                                         abs(now - before) / self.frame_seconds, pip)
+            self.asked = (pan, tilt)
+            if head.smooth and self.last is not None:
+                pan = _follow(self.last[0], pan, head.pan.max_speed, self.frame_seconds)
+                tilt = _follow(self.last[1], tilt, head.tilt.max_speed, self.frame_seconds)
         self.last = (pan, tilt)
         if clamped:
             self.clamped_frames += 1
-        return HeadAngles(pan, tilt, dmx_value(head.pan, pan), dmx_value(head.tilt, tilt),
-                          clamped)
+        # dmx_value, inlined
+        (*_, p_span, p_steps, p_first, p_top), (*_, t_span, t_steps, t_first, t_top) = self._axes
+        p_value, t_value = round(pan / p_span * p_steps), round(tilt / t_span * t_steps)
+        return HeadAngles(pan, tilt,
+                          p_first if p_value < p_first else p_top if p_value > p_top
+                          else p_value,
+                          t_first if t_value < t_first else t_top if t_value > t_top
+                          else t_value, clamped)
 
     def hold(self, out) -> HeadAngles:
         """Angles for a single frame outside the motion (park), within the limits."""
