@@ -279,3 +279,42 @@ max_degrees_per_second = {{ pan = 100 }}\n[[output]]\nkind = "sacn"\naddress = "
     assert report[0] == f"render: spot: {2 * clamped} frames clamped to limits"
     assert report[1].startswith("render: spot: pan asks for up to ")
     assert all("(max 100) in beat" in line for line in report[1:])
+
+
+def test_outputs_are_sent_their_delay_and_fixtures_their_lead_ahead():
+    from kinetra_live.run import Runner
+    from live_support import SimulatedClock
+
+    document = {"clock": {"bpm": 120}, "fps": 50,
+                "fixture": [{"name": "a", "pattern": "circle"},
+                            {"name": "b", "pattern": "circle", "lead_ms": 20}],
+                "output": [{"kind": "osc", "name": "now", "address": "127.0.0.1:9"},
+                           {"kind": "osc", "name": "late", "address": "127.0.0.1:9",
+                            "delay_ms": "40"}]}
+    show = parse_show(document)
+    header, *table = rows(show, 1, 50)
+    x = {(int(r[0]), r[3], name): float(r[header.index(f"{name}.x")])
+         for r in table for name in ("now", "late")}
+    # 20 ms is one frame at 50 fps: the late output is two frames ahead, b one more
+    for n in range(40):
+        assert x[n, "a", "late"] == x[n + 2, "a", "now"]
+        assert x[n, "b", "now"] == x[n + 1, "a", "now"]
+        assert x[n, "b", "late"] == x[n + 3, "a", "now"]
+
+    class Recorder:
+        def __init__(self, output):
+            self.output, self.pips = output, []
+
+        def send(self, frame):
+            self.pips.append([state.fixture_pip for state in frame.fixtures])
+
+    clock = SimulatedClock(show.clock.tempo_map())
+    clock.ns = 10**9
+    senders = [Recorder(output) for output in show.outputs]
+    Runner(show, clock, senders).send_frame()
+    # 120 BPM is 128 pips a second
+    assert [s.pips for s in senders] == [[[128, 130]], [[133, 135]]]
+    with pytest.raises(ShowError, match=r"output\[1\].delay_ms: expected milliseconds from "
+                                        r"-10000 to 10000, got 20000"):
+        parse_show({**document, "output": [document["output"][0],
+                                           {**document["output"][1], "delay_ms": 20000}]})

@@ -17,7 +17,7 @@ from pathlib import Path
 
 from . import show as shows
 from .midi_clock import MidiClockFollower, read_trace
-from .outputs import mapping
+from .delays import RenderTiming
 from .outputs.degrees import HeadRig
 from .sampler import Sampler
 from .timebase import exact
@@ -85,10 +85,14 @@ def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = Non
         column for output in show.outputs for column in heads.columns(output))
     count = math.ceil(seconds * fps)
     times = [Fraction(n, fps) for n in range(count)]
-    for n, (time, pip) in enumerate(zip(times, _pips(show, trace, times))):
-        at = repr(float(time))
-        frame = sampler.frame(pip)
-        for fixture, state, angles in zip(show.fixtures, frame.fixtures, heads.step(frame)):
+    timing = RenderTiming(show, fps, heads)
+    # each output's pips, delayed and led
+    pips = {offset: list(_pips(show, trace, [time + offset for time in times]))
+            for offset in ([Fraction(0)] if timing.offsets.none else timing.offsets.distinct)}
+    for n, time in enumerate(times):
+        at, pip = repr(float(time)), pips[0][n]
+        frame, angles, sent = timing.frame(sampler, lambda offset: pips[offset][n])
+        for i, (fixture, state) in enumerate(zip(show.fixtures, frame.fixtures)):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
                    *map(repr, state.raw)]
             if fades:
@@ -96,7 +100,10 @@ def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = Non
                 row += (["", "", "", "", ""] if fade is None else
                         [fade.to, repr(fade.weight), *map(repr, fade.raw)])
             for output in show.outputs:
-                row += heads.column_values(output, fixture, state.out, angles)
+                out, head = state.out, angles[i]
+                if sent is not None:
+                    out, head = sent[output.name][0].fixtures[i].out, sent[output.name][1][i]
+                row += heads.column_values(output, fixture, out, head)
             yield row
 
 

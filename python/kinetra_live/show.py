@@ -88,6 +88,7 @@ class Fixture:
     dmx: DmxPatch | None
     midi: MidiPatch | None
     head: heads.HeadPatch | None = None      # a moving head from a fixture profile
+    lead_ms: Fraction = Fraction(0)          # sent this far ahead (motor lag)
 
 
 @dataclass(frozen=True)
@@ -114,6 +115,7 @@ class Output:
     port: int | None
     universe: int | None
     prefix: str
+    delay_ms: Fraction = Fraction(0)    # how late this output shows what it gets
 
 
 @dataclass(frozen=True)
@@ -332,7 +334,7 @@ def _midi(data: object, where: str) -> MidiPatch:
 
 
 FIXTURE_KEYS = ("name", "pattern", "phase_pips", "speed", "scale", "invert", "swap",
-                "rotate_degrees", "park", "crossfade", "osc_address", "dmx", "midi"
+                "rotate_degrees", "park", "crossfade", "osc_address", "dmx", "midi", "lead_ms"
                 ) + heads.HEAD_KEYS
 
 
@@ -370,7 +372,7 @@ def _fixture(data: object, index: int, pack: packs.Pack | None,
         table.number("rotate_degrees", 0.0), park, crossfade, osc_address,
         _dmx(table.raw("dmx"), f"{where}.dmx") if table.has("dmx") else None,
         _midi(table.raw("midi"), f"{where}.midi") if table.has("midi") else None,
-        heads.read_head(table, where, base))
+        heads.read_head(table, where, base), _offset_ms(table, "lead_ms"))
 
 
 def _group(data: object, index: int, names: set[str], grouped: set[str]) -> Group:
@@ -390,7 +392,8 @@ def _group(data: object, index: int, names: set[str], grouped: set[str]) -> Grou
 
 
 def _output(data: object, index: int) -> Output:
-    table = _Table(data, f"output[{index}]", ("kind", "name", "address", "universe", "prefix"))
+    table = _Table(data, f"output[{index}]", ("kind", "name", "address", "universe", "prefix",
+                                               "delay_ms"))
     kind = table.text("kind", choices=OUTPUT_KINDS)
     address = table.text("address")
     port = None
@@ -406,7 +409,19 @@ def _output(data: object, index: int) -> Output:
     if not prefix.startswith("/") or prefix.endswith("/"):
         raise table.fail("prefix", "expected an OSC address such as \"/kinetra\"")
     universe = (table.integer("universe", *UNIVERSES[kind]) if kind in UNIVERSES else None)
-    return Output(kind, table.text("name", kind), address, port, universe, prefix)
+    return Output(kind, table.text("name", kind), address, port, universe, prefix,
+                  _offset_ms(table, "delay_ms"))
+
+
+MAX_OFFSET_MS = 10_000
+
+
+def _offset_ms(table: _Table, key: str) -> Fraction:
+    value = table.exact(key, Fraction(0))
+    if abs(value) > MAX_OFFSET_MS:
+        raise table.fail(key, f"expected milliseconds from -{MAX_OFFSET_MS} to "
+                              f"{MAX_OFFSET_MS}, got {value}")
+    return value
 
 
 def _check_patches(fixtures: tuple[Fixture, ...]) -> None:
