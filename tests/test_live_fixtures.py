@@ -279,6 +279,10 @@ max_degrees_per_second = {{ pan = 100 }}\n[[output]]\nkind = "sacn"\naddress = "
     assert report[0] == f"render: spot: {2 * clamped} frames clamped to limits"
     assert report[1].startswith("render: spot: pan asks for up to ")
     assert all("(max 100) in beat" in line for line in report[1:])
+    example = Path(__file__).resolve().parent.parent / "examples" / "shows" / "heads.toml"
+    done = subprocess.run([sys.executable, "-m", "kinetra_live", "render", str(example),
+                           "--seconds", "2"], capture_output=True, text=True)
+    assert (done.returncode, done.stderr) == (0, "")
 
 
 def test_outputs_are_sent_their_delay_and_fixtures_their_lead_ahead():

@@ -141,15 +141,17 @@ class HeadMotion:
                           dmx_value(self.head.tilt, tilt), False)
 
     def _note_speed(self, key: str, allowed: float, speed: float, pip: int) -> None:
+        # excesses less than a beat apart are one range: integer pips make the steps of a
+        # frame uneven, and a report frame by frame would bury the ranges that matter
+        if speed <= allowed * (1 + 1e-9):
+            return
         run = self._excess.get(key)
-        if speed > allowed * (1 + 1e-9):
-            if run is None:
-                self._excess[key] = [pip, pip, speed]
-            else:
-                run[1], run[2] = pip, max(run[2], speed)
-        elif run is not None:
+        if run is not None and abs(pip - run[1]) <= PIPS_PER_BEAT:
+            run[1], run[2] = pip, max(run[2], speed)
+            return
+        if run is not None:
             self.excesses.append(SpeedExcess(self.name, key, run[0], run[1], run[2], allowed))
-            del self._excess[key]
+        self._excess[key] = [pip, pip, speed]
 
     def finish(self) -> None:
         for key, run in sorted(self._excess.items()):
@@ -207,10 +209,11 @@ class HeadRig:
             if motion.clamped_frames:
                 lines.append(f"{motion.name}: {motion.clamped_frames} frames clamped to limits")
             for excess in motion.excesses:
-                lines.append(
-                    f"{excess.fixture}: {excess.axis} asks for up to {excess.peak:.1f} deg/s "
-                    f"(max {excess.allowed:g}) in beats {_beat(excess.first_pip)} to "
-                    f"{_beat(excess.last_pip)}")
+                beats = (f"beat {_beat(excess.first_pip)}"
+                         if excess.first_pip == excess.last_pip else
+                         f"beats {_beat(excess.first_pip)} to {_beat(excess.last_pip)}")
+                lines.append(f"{excess.fixture}: {excess.axis} asks for up to "
+                             f"{excess.peak:.1f} deg/s (max {excess.allowed:g}) in {beats}")
         return lines
 
 
