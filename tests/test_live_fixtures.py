@@ -322,3 +322,22 @@ def test_outputs_are_sent_their_delay_and_fixtures_their_lead_ahead():
                                         r"-10000 to 10000, got 20000"):
         parse_show({**document, "output": [document["output"][0],
                                            {**document["output"][1], "delay_ms": 20000}]})
+
+
+@pytest.mark.parametrize("document, reason", [
+    ([1, 2], "not a fixture definition (TypeError: list indices must be integers or slices, "
+             "not str)"),
+    ({"modes": [{"name": "a", "channels": [{
+        "insert": "matrixChannels", "repeatFor": "eachPixelXYZ", "channelOrder": "perPixel",
+        "templateChannels": ["Red $pixelKey"]}]}], "matrix": {"pixelCount": [10**5] * 3}},
+     "mode 'a': more channels than a universe holds"),
+    ({"modes": [{"name": "a", "channels": ["Pan"]}], "matrix": {}},
+     "mode 'a': no pan channel"),
+    ("[" * 100000, "not a fixture definition (nested too deeply)"),
+])
+def test_hostile_fixture_files_are_refused_with_their_path(tmp_path, document, reason):
+    path = tmp_path / "head.json"
+    path.write_text(document if isinstance(document, str) else json.dumps(document))
+    with pytest.raises(ProfileError) as caught:
+        read_profile(path, "a")
+    assert str(caught.value) == f"{path}: {reason}"

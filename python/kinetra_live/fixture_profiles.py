@@ -16,6 +16,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 DEGREES = re.compile(r"^(-?[0-9]+(?:\.[0-9]+)?)deg$")
+UNIVERSE = 512
 ENDLESS = {"Pan": "PanContinuous", "Tilt": "TiltContinuous"}
 PIXEL_ORDERS = {"eachPixelXYZ": "xyz", "eachPixelXZY": "xzy", "eachPixelYXZ": "yxz",
                 "eachPixelYZX": "yzx", "eachPixelZXY": "zxy", "eachPixelZYX": "zyx"}
@@ -53,6 +54,8 @@ def read_profile(path: Path | str, mode: str) -> Profile:
             from None
     except json.JSONDecodeError as exc:
         raise ProfileError(f"{path}: not valid JSON: {exc}") from None
+    except RecursionError:
+        raise ProfileError(f"{path}: not a fixture definition (nested too deeply)") from None
     try:
         return _profile(path, data, mode)
     except (KeyError, TypeError, AttributeError, IndexError) as exc:
@@ -68,7 +71,7 @@ def _profile(path: Path, data: dict, mode_name: str) -> Profile:
         raise ProfileError(f"{path}: no mode {mode_name!r} (modes: {names})")
     mode = found[0]
     where = f"{path}: mode {mode['name']!r}"
-    channels = _mode_channels(data, mode)
+    channels = _mode_channels(data, mode, where)
     definitions = _definitions(data)
     offsets = {name: i + 1 for i, name in reversed(list(enumerate(channels))) if name}
     axes = {}
@@ -142,24 +145,31 @@ def _degrees(data: dict, definition: dict, kind: str, endless: bool
     return None, f"{kind.lower()} is given only in percent, not degrees"
 
 
-def _mode_channels(data: dict, mode: dict) -> list[str | None]:
+def _mode_channels(data: dict, mode: dict, where: str) -> list[str | None]:
     """The mode's channel keys in DMX order, matrix inserts expanded; None for unused ones."""
     channels: list[str | None] = []
+    too_many = ProfileError(f"{where}: more channels than a universe holds")
     for entry in mode["channels"]:
+        if len(channels) > UNIVERSE:
+            raise too_many
         if entry is None or isinstance(entry, str):
             channels.append(entry)
             continue
-        keys = _repeat_keys(data.get("matrix", {}), entry["repeatFor"])
+        keys = _repeat_keys(data.get("matrix", {}), entry["repeatFor"], too_many)
         templates = entry["templateChannels"]
+        if len(channels) + len(keys) * len(templates) > UNIVERSE:
+            raise too_many
         if entry["channelOrder"] == "perPixel":
             pairs = [(key, t) for key in keys for t in templates]
         else:
             pairs = [(key, t) for t in templates for key in keys]
         channels += [None if t is None else t.replace("$pixelKey", key) for key, t in pairs]
+    if len(channels) > UNIVERSE:
+        raise too_many
     return channels
 
 
-def _repeat_keys(matrix: dict, repeat) -> list[str]:
+def _repeat_keys(matrix: dict, repeat, too_many: ProfileError) -> list[str]:
     if isinstance(repeat, list):
         return repeat
     if repeat == "eachPixelGroup":
@@ -169,7 +179,11 @@ def _repeat_keys(matrix: dict, repeat) -> list[str]:
         cells = [(key, x, y, z) for z, plane in enumerate(matrix["pixelKeys"])
                  for y, row in enumerate(plane) for x, key in enumerate(row) if key is not None]
     else:
-        nx, ny, nz = matrix["pixelCount"]
+        nx, ny, nz = counts = matrix["pixelCount"]
+        if not all(type(n) is int for n in counts):
+            raise TypeError(f"pixelCount {counts!r}")
+        if nx * ny * nz > UNIVERSE:
+            raise too_many
         # only the count of these matters: motion channels are never template channels
         cells = [(f"{x + 1} {y + 1} {z + 1}", x, y, z)
                  for z in range(nz) for y in range(ny) for x in range(nx)]
