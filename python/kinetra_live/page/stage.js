@@ -45,9 +45,15 @@ function overlaps(a, b) {
 
 function placeLabels(rig, project) {
   // each label takes the first free spot on rings around its head; none overlaps another
+  // label or a head
   for (const view of Object.keys(project)) {
     const container = $(view).parentElement, canvas = $(view);
-    const placed = [];
+    // the heads' own marks are taken first, so no label hides one
+    const placed = rig.fixtures.map(f => {
+      const [x, y] = project[view](f.position);
+      const left = x + canvas.offsetLeft - 5, top = y + canvas.offsetTop - 5;
+      return { left, top, right: left + 10, bottom: top + 10 };
+    });
     for (const fixture of rig.fixtures) {
       const label = document.createElement("div");
       label.className = "label";
