@@ -175,11 +175,12 @@ class HeadRig:
         self.motions = tuple(None if f.head is None else HeadMotion(f, fps)
                              for f in show.fixtures)
         self.by_name = {m.name: m for m in self.motions if m is not None}
+        self._steps = [None if m is None else m.step for m in self.motions]
 
     def step(self, frame) -> tuple[HeadAngles | None, ...]:
         pip = frame.pip
-        return tuple(None if motion is None else motion.step(state.out, pip)
-                     for motion, state in zip(self.motions, frame.fixtures))
+        return tuple([None if step is None else step(state.out, pip)
+                      for step, state in zip(self._steps, frame.fixtures)])
 
     def columns(self, output: shows.Output) -> tuple[str, ...]:
         """A render's columns for an output: a DMX output's values, then, in a show with heads,
