@@ -341,3 +341,17 @@ def test_hostile_fixture_files_are_refused_with_their_path(tmp_path, document, r
     with pytest.raises(ProfileError) as caught:
         read_profile(path, "a")
     assert str(caught.value) == f"{path}: {reason}"
+
+
+def test_park_and_blackout_keep_a_head_within_its_limits():
+    document = show(limits={"pan": [100, 440], "tilt": [30, 240]}, park=[1.0, -1.0, 0.0],
+                    pan_degrees=[0, 540])
+    heads = HeadRig(parse_show(document), 44).universe(1)
+    low_pan, low_tilt = math.ceil(100 / 540 * 65535), math.ceil(30 / 270 * 65535)
+    assert heads.channels == [111, 112, 113, 114]
+    assert heads.blackout() == [(111, low_pan >> 8), (112, low_pan & 0xFF),
+                                (113, low_tilt >> 8), (114, low_tilt & 0xFF)]
+    high_pan = math.floor(440 / 540 * 65535)
+    assert heads.park() == [(111, high_pan >> 8), (112, high_pan & 0xFF),
+                            (113, low_tilt >> 8), (114, low_tilt & 0xFF)]
+    assert HeadRig(parse_show(document), 44).universe(2).park() == []

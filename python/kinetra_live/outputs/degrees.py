@@ -182,6 +182,9 @@ class HeadRig:
         return tuple([None if step is None else step(state.out, pip)
                       for step, state in zip(self._steps, frame.fixtures)])
 
+    def universe(self, universe: int) -> "UniverseHeads":
+        return UniverseHeads(self, universe)
+
     def columns(self, output: shows.Output) -> tuple[str, ...]:
         """A render's columns for an output: a DMX output's values, then, in a show with heads,
         the degrees sent."""
@@ -220,3 +223,30 @@ class HeadRig:
 
 def _beat(pip: int) -> str:
     return f"{pip / PIPS_PER_BEAT:g}"
+
+
+class UniverseHeads:
+    """What a DMX sender of one universe writes for the show's heads, as (channel, byte)
+    pairs: a sender keeps one (its own head rig, stepped once a frame it sends)."""
+
+    def __init__(self, rig: HeadRig, universe: int):
+        self.rig = rig
+        self.here = [m.head.universe == universe if m is not None else False
+                     for m in rig.motions]
+        self.motions = [m for m, here in zip(rig.motions, self.here) if here]
+
+    @property
+    def channels(self) -> list[int]:
+        return [channel for m in self.motions for channel, _ in dmx_bytes(m.head, m.lowest())]
+
+    def send(self, frame) -> list[tuple[int, int]]:
+        return [pair for motion, here, angles in zip(self.rig.motions, self.here,
+                                                     self.rig.step(frame))
+                if here for pair in dmx_bytes(motion.head, angles)]
+
+    def park(self) -> list[tuple[int, int]]:
+        return [pair for m in self.motions for pair in dmx_bytes(m.head, m.hold(m.park))]
+
+    def blackout(self) -> list[tuple[int, int]]:
+        """The lowest values each head's limits allow: DMX 0 where they allow it."""
+        return [pair for m in self.motions for pair in dmx_bytes(m.head, m.lowest())]

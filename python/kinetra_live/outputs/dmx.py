@@ -36,11 +36,9 @@ class DmxSender:
                 self._universe.add_channel(patch.tilt, 1, byte_size=size, byte_order="big"),
                 fixture.park)
         # moving heads: one byte channel each, since a fine channel need not follow its coarse
-        self._heads = degrees.HeadRig(show, show.fps)
-        self._head_channels = {
-            channel: self._universe.add_channel(channel, 1)
-            for motion in self._heads.by_name.values() if motion.head.universe == output.universe
-            for channel, _ in degrees.dmx_bytes(motion.head, motion.lowest())}
+        self._heads = degrees.HeadRig(show, show.fps).universe(output.universe)
+        self._head_channels = {channel: self._universe.add_channel(channel, 1)
+                               for channel in self._heads.channels}
         self._loop.run_until_complete(self._open())
 
     async def _open(self) -> None:
@@ -48,12 +46,9 @@ class DmxSender:
         # every frame sends the universe; pyartnet's refresh would first send it all zero
         await self._node.stop_refresh()
 
-    async def _write(self, positions, head_angles=()) -> None:
-        channels = self._head_channels
-        for motion, angles in head_angles:
-            if angles is not None and motion.head.universe == self.output.universe:
-                for channel, byte in degrees.dmx_bytes(motion.head, angles):
-                    channels[channel].set_values((byte,))
+    async def _write(self, positions, head_bytes=()) -> None:
+        for channel, byte in head_bytes:
+            self._head_channels[channel].set_values((byte,))
         patched = self._patched
         for name, out in positions:
             entry = patched.get(name)
@@ -70,21 +65,18 @@ class DmxSender:
         self._universe.send_data()
 
     def send(self, frame) -> None:
-        heads = self._heads
         self._loop.run_until_complete(self._write(
-            ((s.name, s.out) for s in frame.fixtures), zip(heads.motions, heads.step(frame))))
+            ((s.name, s.out) for s in frame.fixtures), self._heads.send(frame)))
 
     def park(self) -> None:
-        heads = [(m, m.hold(m.park)) for m in self._heads.by_name.values()]
         self._loop.run_until_complete(self._write(
-            ((name, entry[3]) for name, entry in self._patched.items()), heads))
+            ((name, entry[3]) for name, entry in self._patched.items()), self._heads.park()))
 
     def blackout(self) -> None:
         # the universe holds only patched channels, so this zeroes all of it; a head goes to
         # the lowest values its limits allow
-        heads = [(m, m.lowest()) for m in self._heads.by_name.values()]
         self._loop.run_until_complete(self._write(((name, None) for name in self._patched),
-                                                  heads))
+                                                  self._heads.blackout()))
 
     def close(self) -> None:
         self._loop.run_until_complete(self._node.__aexit__(None, None, None))
