@@ -95,7 +95,16 @@ def main() -> None:
                 for number in (sacn_universe, artnet_universe)}
         runner.send_signal(signal.SIGTERM)
         _, run_errors = runner.communicate(timeout=SETTLE_SECONDS)
+        # the park is the last frame the run sends, and olad holds it; olad may take a moment
+        # to take it in after the run has exited
+        deadline = time.monotonic() + 5
+        while True:
+            parked = {number: universe(number) for number in seen}
+            if parked != seen or time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
         print(json.dumps({"universes": {str(k): v for k, v in seen.items()},
+                          "parked": {str(k): v for k, v in parked.items()},
                           "run_status": runner.returncode, "run_stderr": run_errors}))
     finally:
         if runner is not None and runner.poll() is None:

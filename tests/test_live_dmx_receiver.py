@@ -142,3 +142,6 @@ def test_olad_receives_what_render_says_was_sent(tmp_path):
     for universe, values in expected.items():
         received = result["universes"][str(universe)]
         assert received + [0] * (512 - len(received)) == values, universe
+    # parked at (0, 0, 0): the middle of each range, 32768 (0x8000) in 16 bits
+    assert result["parked"]["1"][110:114] == [0x80, 0x00, 0x80, 0x00]
+    assert result["parked"]["2"][0:4] == [0x80, 0x00, 0x80, 0x00]
