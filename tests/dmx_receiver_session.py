@@ -100,7 +100,7 @@ def main() -> None:
         deadline = time.monotonic() + 5
         while True:
             parked = {number: universe(number) for number in seen}
-            if parked != seen or time.monotonic() > deadline:
+            if all(parked[n] != seen[n] for n in seen) or time.monotonic() > deadline:
                 break
             time.sleep(0.05)
         print(json.dumps({"universes": {str(k): v for k, v in seen.items()},
