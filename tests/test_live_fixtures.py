@@ -347,10 +347,13 @@ def test_park_and_blackout_keep_a_head_within_its_limits():
     document = show(limits={"pan": [100, 440], "tilt": [30, 240]}, park=[1.0, -1.0, 0.0],
                     pan_degrees=[0, 540])
     heads = HeadRig(parse_show(document), 44).universe(1)
-    low_pan, low_tilt = math.ceil(100 / 540 * 65535), math.ceil(30 / 270 * 65535)
+    low_tilt = math.ceil(30 / 270 * 65535)
     assert heads.channels == [111, 112, 113, 114]
-    assert heads.blackout() == [(111, low_pan >> 8), (112, low_pan & 0xFF),
-                                (113, low_tilt >> 8), (114, low_tilt & 0xFF)]
+    # the middle of each range, 32768 (0x8000)
+    assert heads.blackout() == [(111, 0x80), (112, 0x00), (113, 0x80), (114, 0x00)]
+    narrow = HeadRig(parse_show(show(limits={"pan": [300, 440], "tilt": [150, 240]})), 44)
+    assert narrow.universe(1).blackout()[0::2] == [
+        (111, math.ceil(300 / 540 * 65535) >> 8), (113, math.ceil(150 / 270 * 65535) >> 8)]
     high_pan = math.floor(440 / 540 * 65535)
     assert heads.park() == [(111, high_pan >> 8), (112, high_pan & 0xFF),
                             (113, low_tilt >> 8), (114, low_tilt & 0xFF)]

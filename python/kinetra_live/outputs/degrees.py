@@ -134,9 +134,13 @@ class HeadMotion:
         return HeadAngles(pan, tilt, dmx_value(self.head.pan, pan),
                           dmx_value(self.head.tilt, tilt), clamped)
 
-    def lowest(self) -> HeadAngles:
-        """DMX 0, or the lowest values the limits allow (blackout)."""
-        pan, tilt = self.head.pan.limit_low, self.head.tilt.limit_low
+    def centre(self) -> HeadAngles:
+        """The middle of each range, or the nearest the limits allow (blackout): a dark head
+        rests where it swings least to any cue, never at the end of a range."""
+        angles = []
+        for axis in (self.head.pan, self.head.tilt):
+            angles.append(min(max(axis.span / 2, axis.limit_low), axis.limit_high))
+        pan, tilt = angles
         return HeadAngles(pan, tilt, dmx_value(self.head.pan, pan),
                           dmx_value(self.head.tilt, tilt), False)
 
@@ -237,7 +241,7 @@ class UniverseHeads:
 
     @property
     def channels(self) -> list[int]:
-        return [channel for m in self.motions for channel, _ in dmx_bytes(m.head, m.lowest())]
+        return [channel for m in self.motions for channel, _ in dmx_bytes(m.head, m.centre())]
 
     def send(self, frame) -> list[tuple[int, int]]:
         return [pair for motion, here, angles in zip(self.rig.motions, self.here,
@@ -248,5 +252,5 @@ class UniverseHeads:
         return [pair for m in self.motions for pair in dmx_bytes(m.head, m.hold(m.park))]
 
     def blackout(self) -> list[tuple[int, int]]:
-        """The lowest values each head's limits allow: DMX 0 where they allow it."""
-        return [pair for m in self.motions for pair in dmx_bytes(m.head, m.lowest())]
+        """Each head at the middle of its ranges, within its limits."""
+        return [pair for m in self.motions for pair in dmx_bytes(m.head, m.centre())]

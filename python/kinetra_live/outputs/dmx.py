@@ -73,8 +73,8 @@ class DmxSender:
             ((name, entry[3]) for name, entry in self._patched.items()), self._heads.park()))
 
     def blackout(self) -> None:
-        # the universe holds only patched channels, so this zeroes all of it; a head goes to
-        # the lowest values its limits allow
+        # the universe holds only patched channels, so this zeroes all of it; a head from a
+        # profile rests at the middle of its ranges, within its limits
         self._loop.run_until_complete(self._write(((name, None) for name in self._patched),
                                                   self._heads.blackout()))
 
