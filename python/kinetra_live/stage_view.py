@@ -24,7 +24,7 @@ from .sampler import Sampler
 from .timebase import exact
 
 BEAM_METRES = 12.0          # how far a beam that meets no floor is drawn
-MAX_PROBE_SECONDS = 3600
+MAX_PROBE_SECONDS = 600     # the probe steps every frame from the first
 
 
 class StageView:
