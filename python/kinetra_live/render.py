@@ -19,8 +19,9 @@ from fractions import Fraction
 from pathlib import Path
 
 from . import show as shows
+from .delays import RenderTiming
 from .midi_clock import MidiClockFollower, Trace, TraceError, read_trace
-from .outputs import mapping
+from .outputs.degrees import HeadRig
 from .quoting import quote
 from .sampler import Sampler
 from .timebase import PIPS_PER_BEAT, exact
@@ -97,17 +98,26 @@ def last_seconds(show: shows.Show) -> Fraction:
     return show.clock.tempo_map().seconds_at(Fraction(LAST_PIP + 1, PIPS_PER_BEAT))
 
 
-def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None):
-    """The CSV rows of a render, header first, made one frame at a time."""
+def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
+         heads: HeadRig | None = None):
+    """The CSV rows of a render, header first, made one frame at a time; `heads` keeps what
+    the moving heads did."""
     sampler = Sampler(show)
+    heads = HeadRig(show, fps) if heads is None else heads
     fades = any(f.crossfade is not None for f in show.fixtures)
     yield HEADER + (FADE_HEADER if fades else ()) + tuple(
-        column for output in show.outputs for column in mapping.columns(output))
+        column for output in show.outputs for column in heads.columns(output))
     count = math.ceil(seconds * fps)
-    times = (Fraction(n, fps) for n in range(count))
-    for n, (time, pip) in enumerate(_timed_pips(show, trace, times)):
-        at = repr(float(time))
-        for fixture, state in zip(show.fixtures, sampler.frame(pip).fixtures):
+    timing = RenderTiming(show, fps, heads)
+    # one stream of pips for each output's delay and each fixture's lead
+    offsets = [Fraction(0)] if timing.offsets.none else timing.offsets.distinct
+    streams = [_timed_pips(show, trace, (Fraction(n, fps) + offset for n in range(count)))
+               for offset in offsets]
+    for n, timed in enumerate(zip(*streams)):
+        pips = {offset: pip for offset, (_, pip) in zip(offsets, timed)}
+        at, pip = repr(float(Fraction(n, fps))), pips[0]
+        frame, angles, sent = timing.frame(sampler, pips.__getitem__)
+        for i, (fixture, state) in enumerate(zip(show.fixtures, frame.fixtures)):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
                    *map(repr, state.raw)]
             if fades:
@@ -115,7 +125,10 @@ def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = No
                 row += (["", "", "", "", ""] if fade is None else
                         [fade.to, repr(fade.weight), *map(repr, fade.raw)])
             for output in show.outputs:
-                row += mapping.column_values(output, fixture, state.out)
+                out, head = state.out, angles[i]
+                if sent is not None:
+                    out, head = sent[output.name][0].fixtures[i].out, sent[output.name][1][i]
+                row += heads.column_values(output, fixture, out, head)
             yield row
 
 
@@ -144,8 +157,9 @@ def main(args: argparse.Namespace) -> int:
                   f"(its pips leave 32 bits after that)", file=sys.stderr)
             return 2
     writer = csv.writer(sys.stdout, lineterminator="\n")
+    heads = HeadRig(show, fps)
     try:
-        for row in rows(show, args.seconds, fps, trace):
+        for row in rows(show, args.seconds, fps, trace, heads):
             writer.writerow(row)
         sys.stdout.flush()
     except BrokenPipeError:
@@ -155,4 +169,6 @@ def main(args: argparse.Namespace) -> int:
         # the trace changed or went away after it was checked
         print(f"render: --midi-clock: {exc}", file=sys.stderr)
         return 2
+    for line in heads.report():
+        print(f"render: {line}", file=sys.stderr)
     return 0
