@@ -30,37 +30,28 @@ def pattern_source(show: shows.Show, name: str) -> Callable[[int], Triple | None
     return names.source(entry, show.pack)
 
 
-class Transform:
-    """Swap, invert and scale per axis, then rotate about z, then keep within [-1, 1]; folded
-    into one matrix so a frame costs nine products a fixture."""
+Matrix = tuple[Triple, Triple, Triple]
 
-    __slots__ = ("matrix", "identity")
 
-    def __init__(self, fixture: shows.Fixture):
-        order = [0, 1, 2]
-        if fixture.swap is not None:
-            a, b = (shows.AXES.index(axis) for axis in fixture.swap)
-            order[a], order[b] = order[b], order[a]
-        gains = [(-s if inv else s) for s, inv in zip(fixture.scale, fixture.invert)]
-        angle = math.radians(fixture.rotate_degrees)
-        cos, sin = math.cos(angle), math.sin(angle)
-        if fixture.rotate_degrees % 90 == 0:
-            # quarter turns are exact, so 90 degrees swaps x and y without a stray 6e-17
-            cos, sin = round(cos), round(sin)
-        rotation = ((cos, -sin, 0.0), (sin, cos, 0.0), (0.0, 0.0, 1.0))
-        # out = R * G * P * raw, with P picking raw[order[i]] for axis i
-        self.matrix = tuple(tuple(sum(rotation[r][k] * (gains[k] if order[k] == c else 0.0)
-                                      for k in range(3)) for c in range(3)) for r in range(3))
-        self.identity = self.matrix == ((1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, 1.0))
-
-    def __call__(self, raw: Triple) -> Triple:
-        if self.identity:
-            return raw
-        x, y, z = raw
-        (a, b, c), (d, e, f), (g, h, i) = self.matrix
-        return (min(max(a * x + b * y + c * z, -1.0), 1.0),
-                min(max(d * x + e * y + f * z, -1.0), 1.0),
-                min(max(g * x + h * y + i * z, -1.0), 1.0))
+def transform_matrix(fixture: shows.Fixture) -> Matrix | None:
+    """Swap, invert and scale per axis, then rotate about z, folded into one matrix, so a frame
+    costs nine products a fixture (the sampler applies it, then keeps each axis within
+    [-1, 1]); None for the identity, which costs nothing."""
+    order = [0, 1, 2]
+    if fixture.swap is not None:
+        a, b = (shows.AXES.index(axis) for axis in fixture.swap)
+        order[a], order[b] = order[b], order[a]
+    gains = [(-s if inv else s) for s, inv in zip(fixture.scale, fixture.invert)]
+    angle = math.radians(fixture.rotate_degrees)
+    cos, sin = math.cos(angle), math.sin(angle)
+    if fixture.rotate_degrees % 90 == 0:
+        # quarter turns are exact, so 90 degrees swaps x and y without a stray 6e-17
+        cos, sin = round(cos), round(sin)
+    rotation = ((cos, -sin, 0.0), (sin, cos, 0.0), (0.0, 0.0, 1.0))
+    # out = R * G * P * raw, with P picking raw[order[i]] for axis i
+    matrix = tuple(tuple(sum(rotation[r][k] * (gains[k] if order[k] == c else 0.0)
+                             for k in range(3)) for c in range(3)) for r in range(3))
+    return None if matrix == ((1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, 1.0)) else matrix
 
 
 class Fade:
@@ -84,14 +75,14 @@ class Fade:
 class FixtureRig:
     """One fixture of a running show."""
 
-    __slots__ = ("spec", "name", "pattern", "source", "phase", "transform", "fade",
+    __slots__ = ("spec", "name", "pattern", "source", "phase", "matrix", "fade",
                  "_since", "_anchor", "_num", "_den")
 
     def __init__(self, show: shows.Show, fixture: shows.Fixture):
         self.spec, self.name = fixture, fixture.name
         self.pattern, self.source = fixture.pattern, pattern_source(show, fixture.pattern)
         self.phase = show.phase_of(fixture)
-        self.transform = Transform(fixture)
+        self.matrix = transform_matrix(fixture)
         self._since, self._anchor = 0, 0
         self._num, self._den = fixture.speed.numerator, fixture.speed.denominator
         fade = fixture.crossfade

@@ -39,9 +39,46 @@ class FixtureState(NamedTuple):
     fade: FadeState | None
 
 
-class Frame(NamedTuple):
-    pip: int
-    fixtures: tuple[FixtureState, ...]
+class Frame:
+    """The fixtures at one pip: `outs` (each fixture's out, in the show's order) is what the
+    outputs send; `fixtures`, each fixture's whole state, is made the first time it is read,
+    since a live frame that only sends never needs it."""
+
+    __slots__ = ("pip", "outs", "_fixtures", "_columns")
+
+    def __init__(self, pip: int, fixtures: tuple[FixtureState, ...]):
+        self.pip, self._fixtures, self._columns = pip, tuple(fixtures), None
+        self.outs = tuple(state.out for state in self._fixtures)
+
+    @classmethod
+    def _sampled(cls, pip: int, outs: tuple[Triple, ...], columns) -> "Frame":
+        """A frame of the sampler's columns: names, patterns, fixture pips, raws, fades."""
+        frame = cls.__new__(cls)
+        frame.pip, frame.outs, frame._fixtures, frame._columns = pip, outs, None, columns
+        return frame
+
+    @property
+    def fixtures(self) -> tuple[FixtureState, ...]:
+        if self._fixtures is None:
+            names, patterns, pips, raws, fades = self._columns
+            self._fixtures = tuple(map(FixtureState._make,
+                                       zip(names, patterns, pips, raws, self.outs, fades)))
+            self._columns = None
+        return self._fixtures
+
+    # what the named tuple it replaces gave
+    def __iter__(self):
+        return iter((self.pip, self.fixtures))
+
+    def __eq__(self, other):
+        if not isinstance(other, Frame):
+            return NotImplemented
+        return self.pip == other.pip and self.fixtures == other.fixtures
+
+    __hash__ = None
+
+    def __repr__(self) -> str:
+        return f"Frame(pip={self.pip!r}, fixtures={self.fixtures!r})"
 
 
 class Sampler:
@@ -49,6 +86,7 @@ class Sampler:
         self.show = show
         self.rigs = tuple(FixtureRig(show, fixture) for fixture in show.fixtures)
         self._by_name = {rig.name: rig for rig in self.rigs}
+        self._names = tuple(rig.name for rig in self.rigs)
         self._told: set[str] = set()
 
     def _rigs(self, names) -> tuple[FixtureRig, ...]:
@@ -84,42 +122,61 @@ class Sampler:
             rig.crossfade(self.show, pip, to, beats)
 
     def frame(self, pip: int) -> Frame:
-        states = []
-        append = states.append
-        for rig in self.rigs:
-            # FixtureRig.fixture_pip, inlined
-            fixture_pip = rig._anchor + (pip - rig._since) * rig._num // rig._den + rig.phase
-            raw = rig.source(fixture_pip)
-            fade = rig.fade
-            if fade is None:
-                if raw is None:
-                    append(self._parked(rig, rig.pattern, fixture_pip, None))
+        rigs = self.rigs
+        # FixtureRig.fixture_pip, inlined
+        pips = [rig._anchor + (pip - rig._since) * rig._num // rig._den + rig.phase
+                for rig in rigs]
+        raws = [rig.source(fixture_pip) for rig, fixture_pip in zip(rigs, pips)]
+        fades = [None] * len(rigs)
+        outs = []
+        append = outs.append
+        for index, rig in enumerate(rigs):
+            raw = raws[index]
+            if raw is None or rig.fade is not None:
+                raws[index], mixed, fades[index] = self._mix(rig, pip, pips[index], raw)
+                if mixed is None:       # parked: the park position, as it is
+                    append(raws[index])
                     continue
-                append(FixtureState(rig.name, rig.pattern, fixture_pip, raw,
-                                    rig.transform(raw), None))
+            else:
+                mixed = raw
+            matrix = rig.matrix
+            if matrix is None:
+                append(mixed)
                 continue
-            weight = fade.weight(pip)
-            target = fade.source(fixture_pip)
-            if raw is None or target is None:
-                park = rig.spec.park
-                if (raw is None and weight < 1.0) or (target is None and weight > 0.0):
-                    ended = rig.pattern if raw is None and weight < 1.0 else fade.to
-                    append(self._parked(rig, ended, fixture_pip,
-                                        FadeState(fade.to, weight, target or park)))
-                    continue
-                raw, target = raw or park, target or park   # the ended one does not count
-            keep = 1.0 - weight
-            mixed = (keep * raw[0] + weight * target[0], keep * raw[1] + weight * target[1],
-                     keep * raw[2] + weight * target[2])
-            append(FixtureState(rig.name, rig.pattern, fixture_pip, raw, rig.transform(mixed),
-                                FadeState(fade.to, weight, target)))
-        return Frame(pip, tuple(states))
+            x, y, z = mixed
+            (a, b, c), (d, e, f), (g, h, i) = matrix
+            u, v, w = a * x + b * y + c * z, d * x + e * y + f * z, g * x + h * y + i * z
+            # within [-1, 1]: min(max(u, -1.0), 1.0), NaN included, at a third of its cost
+            append((-1.0 if u < -1.0 else 1.0 if u > 1.0 else u,
+                    -1.0 if v < -1.0 else 1.0 if v > 1.0 else v,
+                    -1.0 if w < -1.0 else 1.0 if w > 1.0 else w))
+        return Frame._sampled(pip, tuple(outs), (self._names, [rig.pattern for rig in rigs],
+                                                 pips, raws, fades))
 
-    def _parked(self, rig: FixtureRig, ended: str, fixture_pip: int,
-                fade: FadeState | None) -> FixtureState:
+    def _mix(self, rig: FixtureRig, pip: int, fixture_pip: int, raw: Triple | None
+             ) -> tuple[Triple, Triple | None, FadeState | None]:
+        """(raw, the position before transforms or None if parked, fade) of a fixture that
+        fades or whose recording has ended."""
+        park = rig.spec.park
+        fade = rig.fade
+        if fade is None:
+            self._parked(rig, rig.pattern, fixture_pip)
+            return park, None, None
+        weight = fade.weight(pip)
+        target = fade.source(fixture_pip)
+        if raw is None or target is None:
+            if (raw is None and weight < 1.0) or (target is None and weight > 0.0):
+                self._parked(rig, rig.pattern if raw is None and weight < 1.0 else fade.to,
+                             fixture_pip)
+                return park, None, FadeState(fade.to, weight, target or park)
+            raw, target = raw or park, target or park   # the ended one does not count
+        keep = 1.0 - weight
+        mixed = (keep * raw[0] + weight * target[0], keep * raw[1] + weight * target[1],
+                 keep * raw[2] + weight * target[2])
+        return raw, mixed, FadeState(fade.to, weight, target)
+
+    def _parked(self, rig: FixtureRig, ended: str, fixture_pip: int) -> None:
         if rig.name not in self._told:
             self._told.add(rig.name)
             log.warning("fixture %s: recording %s ended before fixture pip %d; the fixture is "
                         "parked", quote(rig.name), quote(ended), fixture_pip)
-        park = rig.spec.park
-        return FixtureState(rig.name, rig.pattern, fixture_pip, park, park, fade)

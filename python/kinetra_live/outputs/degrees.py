@@ -183,8 +183,8 @@ class HeadRig:
 
     def step(self, frame) -> tuple[HeadAngles | None, ...]:
         pip = frame.pip
-        return tuple([None if step is None else step(state.out, pip)
-                      for step, state in zip(self._steps, frame.fixtures)])
+        return tuple([None if step is None else step(out, pip)
+                      for step, out in zip(self._steps, frame.outs)])
 
     def universe(self, universe: int) -> "UniverseHeads":
         return UniverseHeads(self, universe)

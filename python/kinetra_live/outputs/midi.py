@@ -15,6 +15,7 @@ from . import mapping
 class MidiSender:
     def __init__(self, show: shows.Show, output: shows.Output):
         self.output = output
+        self._names = tuple(f.name for f in show.fixtures)
         self._patched = {f.name: (f.midi, f.park) for f in show.fixtures if f.midi is not None}
         self._port = mido.open_output(output.address)
         self._last: dict[tuple[int, int], int] = {}
@@ -33,7 +34,7 @@ class MidiSender:
                                                  control=control, value=value))
 
     def send(self, frame) -> None:
-        self._write((s.name, s.out) for s in frame.fixtures)
+        self._write(zip(self._names, frame.outs))
 
     def park(self) -> None:
         self._write(((name, park) for name, (_, park) in self._patched.items()), force=True)

@@ -36,6 +36,7 @@ class OscSender:
         self._client = UDPClient(output.address, output.port)
         self._heads = {f.name: osc_types.write_string(mapping.osc_address(output, f))
                        + osc_types.write_string(",fff") for f in show.fixtures}
+        self._names = tuple(f.name for f in show.fixtures)
         self._park = [(f.name, f.park) for f in show.fixtures]
         self.bundle = (len(show.fixtures) > BUNDLE_ABOVE if output.bundle is None
                        else output.bundle)
@@ -58,7 +59,7 @@ class OscSender:
             send(_Datagram(b"".join(parts)))
 
     def send(self, frame) -> None:
-        self._send((state.name, state.out) for state in frame.fixtures)
+        self._send(zip(self._names, frame.outs))
 
     def park(self) -> None:
         self._send(self._park)
