@@ -67,9 +67,12 @@ def test_hits_are_well_formed(scores):
         for name, hits in score["lanes"].items():
             assert hits, (style, name)
             for hit in hits:
-                sizes = (2, 3, 5) if name in HELD else (2,)
+                sizes = (2, 3, 4, 6) if name in HELD else (2,)
                 assert len(hit) in sizes and type(hit[0]) is int and type(hit[1]) is float, \
                     (style, name, hit)
+                # pitch and slide in semitones, the slide from the note's pitch
+                pitch, slide = (list(hit[3:5]) + [0.0, 0.0])[:2]
+                assert -12 <= pitch <= 24 and -12 <= pitch + slide <= 24, (style, name, hit)
                 assert 0 <= hit[0] < period and 0.0 < hit[1] <= 1.0, (style, name, hit)
             at = pips(hits)
             assert at == sorted(set(at)), (style, name)
