@@ -107,7 +107,7 @@ def block_digest(catalogue_table):
 
 
 # Changes with any sample of the catalogue: update it in the same commit as the data, on purpose.
-BLOCK_SHA256 = "75d8b1477da28f33b19a8698f770b2103698f6da7d65c05e4e4261461db83bd5"
+BLOCK_SHA256 = "5e8d84e666758563deec03f0b35ddadad051e83b8b635b8e0c04ac4a8daaaf6f"
 
 
 def test_pinned_digest_of_the_sample_block(catalogue_table):

@@ -326,9 +326,10 @@ def dive(score: Score):
     drums = _spaced(dict(score.kicks() + back).items(), p)
     xs = zeros(p)
     add_hits(xs, drums, p, 0.4, 16, 36, sides=alternate)
+    # The backbeat, percussion and ghosts each lift, the same way wherever they recur.
     add_hits(ys, back, p, -0.2, 8, 24)
-    add_hits(ys, _clear_of(score.hits(*PERCUSSION), score, 8), p, -0.15, 5, 12, sides=alternate)
-    add_hits(ys, _clear_of(_ghosts(score), score, 8), p, lambda i, v: -0.3 * alternate(i), 5, 12)
+    add_hits(ys, _clear_of(score.hits(*PERCUSSION), score, 8), p, -0.15, 5, 12)
+    add_hits(ys, _clear_of(_ghosts(score), score, 8), p, lambda i, v: -0.3, 5, 12)
     return xs, ys, zs
 
 
