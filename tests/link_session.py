@@ -32,11 +32,12 @@ def foreign(bpm):
     peer.enabled = True
     print("up", flush=True)
     for line in sys.stdin:
+        at = peer.clock().micros()
         if line.startswith("tempo"):
             state = peer.captureAppSessionState()
-            state.setTempo(float(line.split()[1]), peer.clock().micros())
+            state.setTempo(float(line.split()[1]), at)
             peer.commitAppSessionState(state)
-        print(peer.captureAppSessionState().tempo(), peer.numPeers(), flush=True)
+        print(peer.captureAppSessionState().tempo(), peer.numPeers(), at, flush=True)
 
 
 def follow():
@@ -56,10 +57,14 @@ def follow():
             peer.stdin.write("tempo 150\n" if k == 200 else "tempo 100\n")
             peer.stdin.flush()
         now = clock.now()
-        reads.append((str(now), str(clock.beat_at(now))))
+        # The tempo after the beat: a read that shows a new tempo has seen it by then.
+        reads.append((str(now), str(clock.beat_at(now)), str(clock.bpm_at(now))))
         time.sleep(0.003)
+    # When the peer made each change, on the clock every process of the machine shares.
+    changes = [str(Fraction(int(peer.stdout.readline().split()[2]), 1_000_000)) for _ in range(2)]
     print(json.dumps({"joined": str(joined), "foreign_after_join": foreign_tempo,
-                      "final": str(clock.bpm_at(clock.now())), "reads": reads}))
+                      "final": str(clock.bpm_at(clock.now())), "reads": reads,
+                      "changes": changes}))
     peer.stdin.close()
     peer.wait()
     clock.close()

@@ -31,17 +31,37 @@ def edit(path: Path, old: str, new: str):
     path.write_text(text.replace(old, new, 1), encoding="utf-8")
 
 
-@pytest.mark.parametrize("old,new,message", [
-    ("euclid_2_5\t160\t", "euclid_2_5\t288\t", "row 212 euclid_2_5: period must be 32 pips per eighth note"),
-    ("lfo_surge\t256\t1\t", "lfo_breathe\t256\t1\t", "row 1 lfo_breathe: the name occurs twice"),
-    ("lfo_surge\t256\t1\t", "single_stroke_roll\t256\t1\t", "row 1 single_stroke_roll: the name belongs to a rudiment"),
-    ("lfo_surge\t256\t1\t", "lfo_surge\t300\t1\t", "row 1 lfo_surge: period 300 is not a catalogue period"),
-    ("lfo_breathe\t256\t1\tlfo_sine", "lfo_breathe\t256\t1\tlfo_sin", "row 0 lfo_breathe: there is no recipe 'lfo_sin'"),
+@pytest.mark.parametrize("path,old,new,message", [
+    ("catalogue.tsv", "euclid_2_5\t160\t", "euclid_2_5\t288\t",
+     "data/catalogue.tsv:214: row 212 euclid_2_5: period must be 32 pips per eighth note, 160"),
+    ("catalogue.tsv", "lfo_surge\t256\t1\t", "lfo_breathe\t256\t1\t",
+     "data/catalogue.tsv:3: row 1 lfo_breathe: the name occurs twice"),
+    ("catalogue.tsv", "lfo_surge\t256\t1\t", "single_stroke_roll\t256\t1\t",
+     "data/catalogue.tsv:3: row 1 single_stroke_roll: the name belongs to a rudiment"),
+    ("catalogue.tsv", "lfo_surge\t256\t1\t", "lfo_surge\t300\t1\t",
+     "data/catalogue.tsv:3: row 1 lfo_surge: period 300 is not a catalogue period"),
+    ("catalogue.tsv", "lfo_breathe\t256\t1\tlfo_sine", "lfo_breathe\t256\t1\tlfo_sin",
+     "data/catalogue.tsv:2: row 0 lfo_breathe: there is no recipe 'lfo_sin'"),
+    # Rules the data states of itself, checked before any row is computed.
+    ("beat/techno_drive.toml", "bpm = 130", "bpm = nan",
+     "data/beat/techno_drive.toml:6: row 644 beat_techno_drive_bounce: "
+     "bpm is nan, not a tempo from 60 to 200"),
+    ("mech.toml", "fall = 100", "fall = 200",
+     "data/mech.toml:52: row 211 mech_cam_return: rise, dwell and fall span 410 degrees, "
+     "leaving no closing dwell in the turn of 360"),
+    ("silhouette.toml", "harmonics = [1, 2, 3]", "harmonics = [1, 3, 2]",
+     "data/silhouette.toml:4: row 340 silhouette_harmonic_01: harmonics are [1, 3, 2], not three whole numbers a < b < c"),
+    # A fault a recipe finds is reported at the line of the key it was reading.
+    ("beat/techno_drive.toml", "[0, 1.0], [64, 1.0], [128, 1.0], [192, 1.0],",
+     "[0, 1.0], [64, 1.0], [128, 1.0], [192, 1.5],",
+     "data/beat/techno_drive.toml:9: row 644 beat_techno_drive_bounce: score techno_drive: "
+     "lane kick: hit [192, 1.5] is outside the loop or its velocity outside (0, 1]"),
 ])
-def test_table_faults_name_the_row(data, tmp_path, old, new, message):
-    edit(data / "catalogue.tsv", old, new)
+def test_data_faults_name_the_line_and_the_row(data, tmp_path, path, old, new, message):
+    edit(data / path, old, new)
     run = generate(data, tmp_path / "out")
-    assert run.returncode == 1 and message in run.stderr
+    assert run.returncode == 1
+    assert run.stderr.startswith(f"src/catalogue/generate.py: {message}\n"), run.stderr
     assert not (tmp_path / "out").exists()
 
 
@@ -82,13 +102,13 @@ def packet_data(tmp_path):
 
 @pytest.mark.parametrize("old,new,message", [
     ("packet_alternating_2 = { width", "packet_alternating_2 = { wide",
-     "data/packet.toml: [packet_alternating_2] has no key 'width'"),
+     "data/packet.toml:6: row 484 packet_alternating_2: [packet_alternating_2] has no key 'width'"),
     ("tilt = 0.5 }", "tilt = 0.5, twist = 1.0 }",
-     "data/packet.toml: key packet_cascading_2.twist is read by no row"),
+     "data/packet.toml:7: key packet_cascading_2.twist is read by no row"),
     ("packet_crossing_2 =", "packet_crossed_2 =",
-     "packet_crossing_2: data/packet.toml has no table [packet_crossing_2]"),
+     "data/packet.toml:1: row 486 packet_crossing_2: there is no table [packet_crossing_2]"),
     ("packet_crossing_2 =", "packet_spare = { width = 0.5 }\npacket_crossing_2 =",
-     "data/packet.toml: table [packet_spare] is read by no row"),
+     "data/packet.toml:8: table [packet_spare] is read by no row"),
 ])
 def test_parameter_faults_name_the_file_and_key(packet_data, catalogue_table, old, new, message):
     import generate
@@ -136,7 +156,7 @@ def test_the_motion_bar_names_the_row_and_the_pip(dimensions, samples, message):
     if message is None:
         checks.check_samples(row, samples, rule=False)
         return
-    with pytest.raises(checks.CatalogueError, match=f"row 7 test_pattern: {message}"):
+    with pytest.raises(checks.CatalogueError, match=f"data/catalogue.tsv:9: row 7 test_pattern: {message}"):
         checks.check_samples(row, samples, rule=False)
     if "steps" in message:
         checks.check_samples(row, samples, rule=True)  # a closed rule fixes its own samples

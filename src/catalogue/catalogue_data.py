@@ -21,6 +21,11 @@ class Row:
     recipe: str
     description: str
 
+    @property
+    def where(self) -> str:
+        """The row's line of the table, for messages."""
+        return f"data/catalogue.tsv:{self.index + 2}"
+
 
 def read_table(path: Path) -> list[Row]:
     """Read the catalogue table: one row per line, tab-separated, in catalogue order."""

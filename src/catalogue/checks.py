@@ -53,7 +53,7 @@ class CatalogueError(Exception):
 
 
 def _fail(row: Row, message: str) -> None:
-    raise CatalogueError(f"row {row.index} {row.name}: {message}")
+    raise CatalogueError(f"{row.where}: row {row.index} {row.name}: {message}")
 
 
 def check_table(rows: list[Row]) -> None:

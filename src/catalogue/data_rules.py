@@ -1,0 +1,67 @@
+"""Rules that the data states about itself beyond what a recipe needs in order to run.
+
+A recipe fails on data it cannot use; these are the rules a data file's own words give (spans
+that make up a turn, a tempo a score can mean) and that a recipe would otherwise compute past.
+Each rule takes a row and the raw tables of its recipe's files, keyed by file stem ("" for a
+recipe of one file), and yields (stem, key path, fault) for every fault it finds.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable, Iterator, Mapping
+
+from catalogue_data import Row
+
+Fault = tuple[str, tuple, str]
+
+# A tempo a drum score can mean: the scores are club styles, from dub to footwork.
+SCORE_BPM = (60, 200)
+TURN_DEGREES = 360
+
+
+def _number(value) -> bool:
+    return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
+
+
+def mechanism_spans(row: Row, files: Mapping) -> Iterator[Fault]:
+    """Rise, dwell and fall are degrees of one cam turn; the closing dwell takes the rest."""
+    table = files[""].get(row.name)
+    if not isinstance(table, Mapping) or "rise" not in table:
+        return
+    spans = [table.get(k) for k in ("rise", "dwell", "fall")]
+    for key, span in zip(("rise", "dwell", "fall"), spans):
+        if not _number(span) or span <= 0:
+            yield "", (row.name, key), f"{key} is {span!r}, not a positive span in degrees"
+            return
+    if sum(spans) >= TURN_DEGREES:
+        yield "", (row.name, "fall"), (
+            f"rise, dwell and fall span {sum(spans):g} degrees, leaving no closing dwell "
+            f"in the turn of {TURN_DEGREES}")
+
+
+def score_tempo(row: Row, files: Mapping) -> Iterator[Fault]:
+    style = row.name.removeprefix("beat_").rpartition("_")[0]
+    score = files.get(style)
+    if not isinstance(score, Mapping) or "bpm" not in score:
+        return
+    bpm, (low, high) = score["bpm"], SCORE_BPM
+    if not _number(bpm) or not low <= bpm <= high:
+        yield style, ("bpm",), f"bpm is {bpm!r}, not a tempo from {low} to {high}"
+
+
+def silhouette_harmonics(row: Row, files: Mapping) -> Iterator[Fault]:
+    harmonics = files[""].get(row.name, {}).get("harmonics")
+    if harmonics is None:
+        return
+    if (len(harmonics) != 3 or not all(type(h) is int and h > 0 for h in harmonics)
+            or not harmonics[0] < harmonics[1] < harmonics[2]):
+        yield "", (row.name, "harmonics"), (
+            f"harmonics are {harmonics!r}, not three whole numbers a < b < c")
+
+
+RULES: dict[str, Callable[[Row, Mapping], Iterator[Fault]]] = {
+    "mech": mechanism_spans,
+    "beat": score_tempo,
+    "silhouette": silhouette_harmonics,
+}
