@@ -68,7 +68,7 @@ def compute_row(row: Row, data_dir: Path) -> Samples:
 
 def checked_row(row: Row, data_dir: Path) -> Samples:
     samples = compute_row(row, data_dir)
-    checks.check_samples(row, samples, RECIPES[row.recipe].rule)
+    checks.check_samples(row, samples)
     return samples
 
 
@@ -180,6 +180,20 @@ def _raise_all(faults: list[str], shown: int = 20) -> None:
         raise DataError("\n  ".join(faults[:shown]) + more)
 
 
+def build_catalogue(data_dir: Path, jobs: int) -> list[tuple[Row, Samples]]:
+    """Every row with its samples, every invariant checked; raises on the first fault."""
+    rows = read_table(data_dir / "catalogue.tsv")
+    checks.check_table(rows)
+    check_recipes(rows, data_dir)
+    present = list(zip(rows, compute_all(rows, data_dir, jobs)))
+    checks.check_block({row.name: s for row, s in present})
+    return present
+
+
+# What a fault of the data (or a data folder that cannot be read) raises.
+FAULTS = (DataError, checks.CatalogueError, OSError, UnicodeDecodeError)
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -190,13 +204,8 @@ def main() -> int:
 
     began = time.monotonic()
     try:
-        rows = read_table(args.data / "catalogue.tsv")
-        checks.check_table(rows)
-        check_recipes(rows, args.data)
-        results = compute_all(rows, args.data, args.jobs)
-        present = list(zip(rows, results))
-        checks.check_block(rows, {row.name: s for row, s in present})
-    except (DataError, checks.CatalogueError) as exc:
+        present = build_catalogue(args.data, args.jobs)
+    except FAULTS as exc:
         print(f"{SCRIPT}: {exc}", file=sys.stderr)
         return 1
 
