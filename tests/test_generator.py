@@ -58,6 +58,8 @@ def edit(path: Path, old: str, new: str):
      "leaving no closing dwell in the turn of 360"),
     ("silhouette.toml", "harmonics = [1, 2, 3]", "harmonics = [1, 3, 2]",
      "data/silhouette.toml:4: row 340 silhouette_harmonic_01: harmonics are [1, 3, 2], not three whole numbers a < b < c"),
+    ("echo.toml", 'gaps = ["1", "2/3", "1/3"]', 'gaps = ["1", "2/3", "2/3"]',
+     "data/echo.toml:6: row 517 echo_shrinking_3: the gaps of a shrinking row shrink from echo to echo"),
     # A fault a recipe finds is reported at the line of the key it was reading.
     ("beat/techno_drive.toml", "[0, 1.0], [64, 1.0], [128, 1.0], [192, 1.0],",
      "[0, 1.0], [64, 1.0], [128, 1.0], [192, 1.5],",

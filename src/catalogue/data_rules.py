@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable, Iterator, Mapping
+from fractions import Fraction
 
 from catalogue_data import Row
 
@@ -60,7 +61,33 @@ def silhouette_harmonics(row: Row, files: Mapping) -> Iterator[Fault]:
             f"harmonics are {harmonics!r}, not three whole numbers a < b < c")
 
 
+# How an echo row's gaps run, by the word of its name.
+ECHO_GAPS = {"regular": ("equal", lambda a, b: a == b), "shrinking": ("shrink", lambda a, b: a > b),
+             "expanding": ("grow", lambda a, b: a < b)}
+
+
+def echo_words(row: Row, files: Mapping) -> Iterator[Fault]:
+    """Each echo is `decay` of the one before, and the gaps run as the row's name says."""
+    table = files[""].get(row.name)
+    if not isinstance(table, Mapping):
+        return
+    decay = table.get("decay")
+    if not _number(decay) or not 0 < decay < 1:
+        yield "", (row.name, "decay"), f"decay is {decay!r}: an echo is a share of the one before"
+        return
+    word = row.name.split("_")[1]
+    if word in ECHO_GAPS:
+        how, keeps = ECHO_GAPS[word]
+        try:
+            gaps = [Fraction(str(g)) for g in table.get("gaps", ())]
+        except (ValueError, ZeroDivisionError):
+            return  # the recipe reports a gap it cannot read
+        if not all(keeps(a, b) for a, b in zip(gaps, gaps[1:])):
+            yield "", (row.name, "gaps"), f"the gaps of a {word} row {how} from echo to echo"
+
+
 RULES: dict[str, Callable[[Row, Mapping], Iterator[Fault]]] = {
+    "echo": echo_words,
     "mech": mechanism_spans,
     "beat": score_tempo,
     "silhouette": silhouette_harmonics,
