@@ -46,7 +46,10 @@ def follow():
     time.sleep(1)  # a session that was there before us
     clock = LinkClock(90, 4)
     wait_for_peers(lambda: clock.peers)
-    time.sleep(0.3)
+    # Joined once the session's timeline has reached us: our own tempo is for when we are alone.
+    deadline = time.monotonic() + 30
+    while clock.bpm_at(clock.now()) == 90 and time.monotonic() < deadline:
+        time.sleep(0.01)
     peer.stdin.write("report\n")
     peer.stdin.flush()
     foreign_tempo = float(peer.stdout.readline().split()[0])
