@@ -206,3 +206,18 @@ def test_a_change_names_the_rows_it_moved_and_no_others(packet_data, catalogue_t
     after = out.read_digest_list(out.digest_list(zip(rows, generate.compute_all(rows, packet_data, 1))))
     assert out.moved_rows(before, after) == ["packet_cascading_2 moved"]
     assert out.moved_rows(after, {**after, "packet_new_2": "0" * 32}) == ["packet_new_2 added"]
+
+
+def test_every_key_of_the_data_is_found_on_its_line():
+    import tomllib
+
+    from params import key_paths, line_of
+
+    for path in sorted((ROOT / "data").rglob("*.toml")):
+        lines = path.read_text(encoding="utf-8").splitlines()
+        values = tomllib.loads(path.read_text(encoding="utf-8"))
+        for keys in key_paths(values):
+            name = [k for k in keys if isinstance(k, str)][-1]
+            line = lines[line_of(path, keys) - 1].split("#", 1)[0]
+            # The line writes the key: as a key, or as a part of a table's header.
+            assert re.search(rf'(^|[\s.\[{{,"]){re.escape(name)}"?\s*[=\].]', line), (path.name, keys, line)

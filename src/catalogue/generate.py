@@ -11,10 +11,10 @@ from __future__ import annotations
 
 import argparse
 import functools
+import multiprocessing
 import os
 import sys
 import time
-import multiprocessing
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from pathlib import Path
 

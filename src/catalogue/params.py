@@ -101,32 +101,44 @@ def _key_parts(text: str) -> KeyPath:
     return tuple(part.strip().strip('"') for part in text.split("."))
 
 
+def _nesting(text: str) -> int:
+    """How many brackets a stretch of TOML leaves open (strings here hold no brackets)."""
+    return text.count("[") + text.count("{") - text.count("]") - text.count("}")
+
+
 def line_of(path: Path, keys: KeyPath) -> int:
-    """The line (from 1) of a TOML file where the deepest table or key of `keys` is written.
+    """The line (from 1) of a TOML file that first writes the longest part of `keys` (a
+    table named by a header such as [a.b] counts for a).
 
     Array indices in `keys` are skipped: an element is reported at its key's line.
     """
     names = tuple(k for k in keys if isinstance(k, str))
     table: KeyPath = ()
-    best, depth = 1, 0
+    best, depth, inside = 1, 0, 0
     for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), start=1):
-        text = line.strip()
-        if not text or text.startswith("#"):
+        text = line.split("#", 1)[0].strip()
+        if inside:  # the rest of a value written over several lines
+            inside += _nesting(text)
             continue
-        if header := _HEADER.fullmatch(text.split("#", 1)[0].strip()):
+        if not text:
+            continue
+        if header := _HEADER.fullmatch(text):
             table = _key_parts(header.group(1))
             found = table
         elif key := _KEY.match(text):
             found = table + _key_parts(key.group(1))
-            # An inline table names its keys on the same line.
             rest = text[key.end():]
+            inside = _nesting(rest)
+            # An inline table names its keys on the same line.
             while len(found) < len(names) and re.search(
                     rf'[{{,]\s*"?{re.escape(names[len(found)])}"?\s*=', rest):
                 found += (names[len(found)],)
         else:
             continue
-        if len(found) > depth and names[:len(found)] == found:
-            best, depth = number, len(found)
+        shared = next((i for i, (a, b) in enumerate(zip(found, names)) if a != b),
+                      min(len(found), len(names)))
+        if shared > depth:
+            best, depth = number, shared
     return best
 
 
