@@ -60,6 +60,12 @@ def edit(path: Path, old: str, new: str):
      "data/silhouette.toml:4: row 340 silhouette_harmonic_01: harmonics are [1, 3, 2], not three whole numbers a < b < c"),
     ("echo.toml", 'gaps = ["1", "2/3", "1/3"]', 'gaps = ["1", "2/3", "2/3"]',
      "data/echo.toml:6: row 517 echo_shrinking_3: the gaps of a shrinking row shrink from echo to echo"),
+    ("seq.toml", "lilt = [88, 40]", "lilt = [64, 64]",
+     "data/seq.toml:11: row 85 seq_up_down_lilt: lilt is [64, 64]: a lilt has long and short durations"),
+    ("canon.toml", 'late = "3/2"', 'late = "1/4"',
+     "data/canon.toml:7: row 500 canon_01_close: close is 1/3 and late 1/4 beats: 0 < close < late"),
+    ("triplet.toml", 'offset = "1/4"', 'offset = "2/3"',
+     "data/triplet.toml:8: row 580 triplet_01_answer: offset 2/3 lands on the triplet grid"),
     # A fault a recipe finds is reported at the line of the key it was reading.
     ("beat/techno_drive.toml", "[0, 1.0], [64, 1.0], [128, 1.0], [192, 1.0],",
      "[0, 1.0], [64, 1.0], [128, 1.0], [192, 1.5],",

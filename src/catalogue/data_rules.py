@@ -78,15 +78,51 @@ def echo_words(row: Row, files: Mapping) -> Iterator[Fault]:
     word = row.name.split("_")[1]
     if word in ECHO_GAPS:
         how, keeps = ECHO_GAPS[word]
-        try:
-            gaps = [Fraction(str(g)) for g in table.get("gaps", ())]
-        except (ValueError, ZeroDivisionError):
-            return  # the recipe reports a gap it cannot read
-        if not all(keeps(a, b) for a, b in zip(gaps, gaps[1:])):
+        gaps = [_beats(g) for g in table.get("gaps", ())]
+        if None not in gaps and not all(keeps(a, b) for a, b in zip(gaps, gaps[1:])):
             yield "", (row.name, "gaps"), f"the gaps of a {word} row {how} from echo to echo"
 
 
+def _beats(value) -> Fraction | None:
+    try:
+        return Fraction(str(value))
+    except (ValueError, ZeroDivisionError):
+        return None  # the recipe reports a time it cannot read
+
+
+def canon_entries(row: Row, files: Mapping) -> Iterator[Fault]:
+    """The follower enters after the leader, a `close` entry before a `late` one."""
+    key = row.name.rsplit("_", 1)[0]
+    table = files[""].get(key)
+    if not isinstance(table, Mapping):
+        return
+    close, late = _beats(table.get("close")), _beats(table.get("late"))
+    if close is not None and late is not None and not 0 < close < late:
+        yield "", (key, "close"), f"close is {close} and late {late} beats: 0 < close < late"
+
+
+def triplet_answers(row: Row, files: Mapping) -> Iterator[Fault]:
+    """An answer sits `offset` beats after its gap's slot, off the triplet grid."""
+    key = row.name.rsplit("_", 1)[0]
+    table = files[""].get(key)
+    offset = _beats(table.get("offset")) if isinstance(table, Mapping) else None
+    if offset is not None and (offset * 3).denominator == 1:
+        yield "", (key, "offset"), f"offset {offset} lands on the triplet grid"
+
+
+def sequence_lilt(row: Row, files: Mapping) -> Iterator[Fault]:
+    """A lilt cycles through durations of more than one length."""
+    kind = row.name.removeprefix("seq_").rsplit("_", 1)[0]
+    table = files[""].get(kind)
+    lilt = table.get("lilt") if isinstance(table, Mapping) else None
+    if row.name.endswith("_lilt") and isinstance(lilt, list) and len(set(lilt)) < 2:
+        yield "", (kind, "lilt"), f"lilt is {lilt!r}: a lilt has long and short durations"
+
+
 RULES: dict[str, Callable[[Row, Mapping], Iterator[Fault]]] = {
+    "canon": canon_entries,
+    "triplet": triplet_answers,
+    "seq": sequence_lilt,
     "echo": echo_words,
     "mech": mechanism_spans,
     "beat": score_tempo,
