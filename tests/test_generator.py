@@ -227,3 +227,26 @@ def test_every_key_of_the_data_is_found_on_its_line():
             line = lines[line_of(path, keys) - 1].split("#", 1)[0]
             # The line writes the key: as a key, or as a part of a table's header.
             assert re.search(rf'(^|[\s.\[{{,"]){re.escape(name)}"?\s*[=\].]', line), (path.name, keys, line)
+
+
+def test_a_faulty_row_stops_every_worker(packet_data, catalogue_table):
+    import multiprocessing
+
+    import generate
+    from catalogue_data import DataError
+
+    edit(packet_data / "packet.toml", "packet_alternating_2 = { width", "packet_alternating_2 = { wide")
+    rows = [r for r in catalogue_table if r.recipe == "packet"]
+    stop = multiprocessing.Event()
+    generate._param_file.cache_clear()
+    generate._start_worker(stop)
+    try:
+        with pytest.raises(DataError, match="row 484 packet_alternating_2"):
+            generate._compute_chunk((rows, packet_data))
+        assert stop.is_set()
+        # The other workers see it before their next row.
+        assert generate._compute_chunk((rows[1:], packet_data))[0] == []
+    finally:
+        generate._start_worker(None)
+    with pytest.raises(DataError, match="row 484 packet_alternating_2"):
+        generate.compute_all(rows, packet_data, jobs=2)
