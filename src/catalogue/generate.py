@@ -1,7 +1,9 @@
 """Generate the sampled catalogue from the pattern data.
 
-Reads data/catalogue.tsv and each recipe's parameters, computes every row's samples,
-checks the catalogue's invariants and writes, only where their content changed:
+Reads data/catalogue.tsv and each recipe's parameters, checks the rules the data states of
+itself (data_rules.py), computes every row's samples and checks them against the catalogue's
+invariants and what the row's line declares, stopping at the first fault with the file, line
+and row to fix, and writes, only where their content changed:
   catalogue_samples.bin  the sample block, little-endian binary64 triples
   catalogue_samples.S    the block as read-only data (assembled by .incbin)
   catalogue_table.cpp    the rows, one accessor per row and the sorted name index
