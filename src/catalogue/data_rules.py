@@ -56,7 +56,8 @@ def silhouette_harmonics(row: Row, files: Mapping) -> Iterator[Fault]:
     harmonics = table.get("harmonics") if isinstance(table, Mapping) else None
     if harmonics is None:
         return
-    if (not isinstance(harmonics, list) or len(harmonics) != 3 or not all(type(h) is int and h > 0 for h in harmonics)
+    if (not isinstance(harmonics, list) or len(harmonics) != 3
+            or not all(type(h) is int and h > 0 for h in harmonics)
             or not harmonics[0] < harmonics[1] < harmonics[2]):
         yield "", (row.name, "harmonics"), (
             f"harmonics are {harmonics!r}, not three whole numbers a < b < c")
