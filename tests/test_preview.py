@@ -1,9 +1,16 @@
-"""The preview in a real browser: probes, filters, transport, click schedule and fan, served and exported."""
+"""The preview: its server as any HTTP client sees it, and the page in a real browser (probes,
+filters, transport, click schedule and fan, served and exported)."""
 
+import http.client
 import json
 import math
 import os
+import re
 import shutil
+import socket
+import struct
+import subprocess
+import sys
 import threading
 import time
 from fractions import Fraction
@@ -14,11 +21,7 @@ import kinetra
 from kinetra_live import gallery, preview
 from kinetra_live.packs import read_pack
 
-webdriver = pytest.importorskip("selenium.webdriver")
-from selenium.webdriver.chrome.service import Service  # noqa: E402
-
 CHROMIUM, DRIVER = shutil.which("chromium"), shutil.which("chromedriver")
-pytestmark = pytest.mark.skipif(not (CHROMIUM and DRIVER), reason="needs Debian's chromium and chromium-driver")
 
 PACK = {
     "patterns": [{"name": "my_wobble", "description": "A lopsided wobble",
@@ -47,13 +50,18 @@ def pack(pack_path):
 
 
 @pytest.fixture(scope="module")
-def served(pack):
-    server = preview.make_server(preview.PreviewApp(pack), 0)
+def server(pack):
+    server = preview.make_server(preview.PreviewApp(pack), 0, idle_seconds=0.5)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
-    yield f"http://127.0.0.1:{server.server_address[1]}/"
+    yield server
     server.shutdown()
     server.server_close()
+
+
+@pytest.fixture(scope="module")
+def served(server):
+    return f"http://127.0.0.1:{server.server_address[1]}/"
 
 
 @pytest.fixture(scope="module")
@@ -65,6 +73,10 @@ def exported(pack, tmp_path_factory):
 
 @pytest.fixture(scope="module")
 def browser(tmp_path_factory):
+    if not (CHROMIUM and DRIVER):
+        pytest.skip("needs Debian's chromium and chromium-driver")
+    webdriver = pytest.importorskip("selenium.webdriver")
+    from selenium.webdriver.chrome.service import Service
     # The browser's profile and the sockets it leaves in TMPDIR go to a folder of the test's.
     folder = tmp_path_factory.mktemp("chromium")
     options = webdriver.ChromeOptions()
@@ -186,8 +198,9 @@ def test_only_visible_cards_draw_and_play_pause_holds_time(browser, served):
     # The pause takes hold at the next frame drawn; from then on the time stands still.
     start = browser.execute_script("return kinetraPreview.stats.frames")
     eventually(browser, "kinetraPreview.stats.frames", lambda n: n > start + 2)
-    held = browser.execute_script("return kinetraPreview.stats.pip")
-    time.sleep(0.3)
+    held, start = browser.execute_script("return [kinetraPreview.stats.pip, kinetraPreview.stats.frames]")
+    # Time stands still over the next frames drawn, however long they take to come.
+    eventually(browser, "kinetraPreview.stats.frames", lambda n: n > start + 10)
     assert browser.execute_script("return kinetraPreview.stats.pip") == held
     seek = browser.find_element("id", "seek")
     seek.clear()
@@ -219,8 +232,125 @@ def test_fan_copies_are_phase_offsets_of_one_pattern(browser, served, pack):
         element = browser.find_element("id", field)
         element.clear()
         element.send_keys(value + "\n")
-    time.sleep(0.3)
+    eventually(browser, "[kinetraPreview.fan.n, kinetraPreview.fan.spread]", lambda v: v == [4, -24])
     copies = browser.execute_script("return kinetraPreview.positions('figure_eight')")
     first = copies[0][0]
     assert [pip for pip, _ in copies] == [first - 24 * i for i in range(4)]
     assert [tuple(row) for _, row in copies] == [kinetra.figure_eight(pip).as_tuple() for pip, _ in copies]
+
+
+def get(server, target="/api/entries", host=None, method="GET"):
+    port = server.server_address[1]
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=20)
+    connection.putrequest(method, target, skip_host=True)
+    if host is not None:
+        connection.putheader("Host", host.format(port=port))
+    connection.endheaders()
+    response = connection.getresponse()
+    body = response.read()
+    connection.close()
+    return response.status, response.getheader("X-Content-Type-Options"), body
+
+
+def test_server_answers_only_its_loopback_names(server):
+    for host in ("127.0.0.1:{port}", "localhost:{port}", "[::1]:{port}", "LocalHost:{port}"):
+        assert get(server, host=host)[:2] == (200, "nosniff"), host
+    for host in (None, "", "evil.example:{port}", "127.0.0.1", "localhost:1{port}", "127.0.0.1.nip.example:{port}"):
+        assert get(server, host=host)[:2] == (421, "nosniff"), host
+    # Answers of the standard library's own, too.
+    assert get(server, "/no/such", "127.0.0.1:{port}")[:2] == (404, "nosniff")
+    assert get(server, "/", "127.0.0.1:{port}", method="POST")[:2] == (501, "nosniff")
+
+
+def wait_for_threads(count):
+    deadline = time.monotonic() + 20
+    while threading.active_count() > count:
+        assert time.monotonic() < deadline, "a connection's thread never ended"
+        time.sleep(0.02)
+
+
+def test_odd_clients_get_answers_or_are_let_go_quietly(server, capfd):
+    port, threads = server.server_address[1], threading.active_count()
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as client:
+        client.sendall(f"GET http://[::1/ HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
+        assert client.makefile("rb").readline().startswith(b"HTTP/1.0 400 ")
+    # A client that resets its connection while the answer is on its way.
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as client:
+        client.sendall(f"GET /api/entries HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
+        client.recv(1)
+        client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    # One that connects and says nothing is closed once idle, instead of holding a thread.
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as client:
+        assert client.recv(1) == b""
+    wait_for_threads(threads)
+    assert capfd.readouterr().err == ""
+
+
+def run_verb(*args):
+    result = subprocess.run([sys.executable, "-m", "kinetra_live", *args], capture_output=True,
+                            text=True, timeout=120)
+    return result.returncode, result.stderr
+
+
+def test_command_line_errors_are_one_line(tmp_path):
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        busy = str(taken.getsockname()[1])
+        for args, words in ((("preview", "--port", "70000"), "--port"), (("preview", "--port", "٩٠٠٠"), "--port"),
+                            (("preview", "--port", busy), "--port: cannot listen"),
+                            (("gallery", str(tmp_path / "no" / "such" / "g.html")), "g.html")):
+            code, err = run_verb(*args, *(("--no-browser",) if args[0] == "preview" else ()))
+            assert code == 2 and err.count("\n") == 1 and words in err, (args, err)
+    assert list(tmp_path.iterdir()) == []
+
+
+def module_refusal(call, *args):
+    try:
+        call(*args)
+    except (TypeError, ValueError, IndexError) as exc:
+        return type(exc).__name__, re.sub(r" at 0x[0-9a-f]+>", ">", str(exc))
+    raise AssertionError("the module took it")
+
+
+def refusal(browser, url, query):
+    open_page(browser, url, query)
+    element = browser.find_element("id", "probe")
+    return element.get_attribute("data-error"), element.get_attribute("textContent")
+
+
+def test_probe_values_the_module_refuses_get_its_message(browser, served, exported, pack):
+    take = pack.recording("my_take")
+    tempo = ("ValueError", "A finite positive BPM and beat origin are required")
+    cases = [("circle", "10000000", "300", module_refusal(pack.library.sample, "circle", 3_200_000_000)),
+             ("my_wobble", "-10000000", "300", module_refusal(pack.library.sample, "my_wobble", -3_200_000_000)),
+             ("my_take", "1e7", "300", module_refusal(take.sample, 3_200_000_000)),
+             ("no_such", "1e7", "300", module_refusal(pack.library.sample, "no_such", 3_200_000_000)),
+             ("no_such", "0", "120", module_refusal(pack.library.sample, "no_such", 0)),
+             ("my_take", "10", "90", module_refusal(take.sample, 960))]
+    cases += [("circle", "1", bpm, tempo) for bpm in ("fast", "0", "-120", "nan", "inf", "1e999", "")]
+    for url in (served, exported):
+        for name, seconds, bpm, want in cases:
+            assert refusal(browser, url, f"?probe={name}&seconds={seconds}&bpm={bpm}") == want, (name, seconds, bpm)
+        # Times that no pip fits, or no number: never a value, and never a wait on 10 ** N.
+        error, text = refusal(browser, url, "?probe=circle&seconds=1e400&bpm=120")
+        assert error == "TypeError" and text.startswith(module_refusal(pack.library.sample, "circle", 2**31)[1].removesuffix("2147483648"))
+        for seconds in ("1e999999999", "abc", "inf"):
+            assert refusal(browser, url, f"?probe=circle&seconds={seconds}&bpm=120")[0] == "ValueError"
+
+
+def test_the_clock_never_runs_on_a_tempo_or_time_it_cannot_mean(browser, served):
+    for query in ("?bpm=fast", "?bpm=0", "?bpm=-60", "?bpm=1e999"):
+        assert refusal(browser, served, query)[0] == "ValueError"
+        assert browser.execute_script("return kinetraPreview.clock.bpm") == 120
+        start = eventually(browser, "kinetraPreview.stats.pip", lambda pip: isinstance(pip, int))
+        eventually(browser, "kinetraPreview.stats.pip", lambda pip: isinstance(pip, int) and pip > start)
+    open_page(browser, served, "?filter=figure_eight")
+    for field, value in (("bpm", "1e400"), ("seek", "1e400"), ("fan-spread", "1e400"), ("fan-n", "4")):
+        element = browser.find_element("id", field)
+        element.clear()
+        element.send_keys(value + "\n")
+    eventually(browser, "kinetraPreview.fan.n", lambda n: n == 4)
+    copies = eventually(browser, "kinetraPreview.positions('figure_eight')", bool)
+    assert browser.execute_script("return kinetraPreview.clock.bpm") == 120
+    assert all(abs(pip) < 2**31 and row is not None for pip, row in copies)

@@ -6,6 +6,8 @@ const PPB = 64, BEATS_PER_BAR = 4, TRAIL_PIPS = 32;
 const AXIS_COLOURS = ["#d23c3c", "#2a9a4a", "#3468d0", "#8e44ad", "#b8860b", "#16a2a2", "#666"];
 const FAN_COLOUR = "#e08a1e";
 const PATH_SIZE = 120, TIME_W = 220, TIME_H = 120, MARGIN = 6;
+const PIP_MIN = -(2 ** 31), PIP_MAX = 2 ** 31 - 1;  // the module's pips are signed 32-bit
+const TEMPO_REFUSED = "A finite positive BPM and beat origin are required";  // the module's words
 const $ = id => document.getElementById(id);
 const mod = (a, n) => ((a % n) + n) % n;
 
@@ -31,10 +33,24 @@ function reprFloat(v) {
   return sign + digits.slice(0, point) + "." + digits.slice(point);
 }
 
+// Python's repr of a str, as the module's messages quote the names they were given.
+function reprString(text) {
+  const quote = text.includes("'") && !text.includes('"') ? '"' : "'";
+  const escaped = text.replace(/[\\\x00-\x1f\x7f]/g, c => c === "\\" ? "\\\\" : c === "\n" ? "\\n"
+    : c === "\t" ? "\\t" : c === "\r" ? "\\r" : "\\x" + c.charCodeAt(0).toString(16).padStart(2, "0"));
+  return quote + (quote === "'" ? escaped.replaceAll("'", "\\'") : escaped) + quote;
+}
+
+// Bounds on a decimal text before it becomes BigInts: 10n ** exponent is built in full, so an
+// exponent of a billion would hold the page for minutes. Any time or tempo a probe can mean
+// lies far inside them.
+const DECIMAL_CHARS = 400, DECIMAL_EXPONENT = 1000;
+
 // A decimal text as an exact fraction of BigInts, so that seconds such as 0.1 never misfloor.
 function decimal(text) {
-  const m = /^\s*([+-]?)(\d*)(?:\.(\d*))?(?:[eE]([+-]?\d+))?\s*$/.exec(text);
-  if (!m || (m[2] + (m[3] || "")) === "") throw new Error("not a number: " + text);
+  const m = text.length <= DECIMAL_CHARS && /^\s*([+-]?)(\d*)(?:\.(\d*))?(?:[eE]([+-]?\d+))?\s*$/.exec(text);
+  if (!m || (m[2] + (m[3] || "")) === "" || Math.abs(Number(m[4] || 0)) > DECIMAL_EXPONENT)
+    throw new Error("not a number: " + reprString(text.slice(0, 40)));
   const frac = m[3] || "", exp = Number(m[4] || 0) - frac.length;
   let num = BigInt(m[2] + frac || "0"), den = 1n;
   if (exp >= 0) num *= 10n ** BigInt(exp); else den = 10n ** BigInt(-exp);
@@ -46,10 +62,17 @@ function floorDiv(a, b) {
   return (a % b !== 0n) && ((a < 0n) !== (b < 0n)) ? q - 1n : q;
 }
 
-// floor(seconds * bpm / 60 * 64), exactly.
+// floor(seconds * bpm / 60 * 64), exactly, as a BigInt: it may lie outside 32 bits.
 function pipAt(seconds, bpm) {
   const [sn, sd] = decimal(seconds), [bn, bd] = decimal(bpm);
-  return Number(floorDiv(sn * bn * BigInt(PPB), sd * bd * 60n));
+  return floorDiv(sn * bn * BigInt(PPB), sd * bd * 60n);
+}
+
+// Whether the module takes a tempo text: one that reads as a finite positive double.
+function tempoTaken(text) {
+  try { decimal(text); } catch { return false; }
+  const bpm = Number(text);
+  return Number.isFinite(bpm) && bpm > 0;
 }
 
 function amount(n, one, many) {
@@ -69,7 +92,7 @@ function loopText(entry) {
 async function servedSource() {
   const index = await (await fetch("api/entries")).json();
   return {
-    entries: index.entries, show: index.show, exact: true,
+    entries: index.entries, show: index.show, refusals: index.refusals, exact: true,
     async load(entry) {
       const url = `api/samples?kind=${entry.kind}&name=${encodeURIComponent(entry.name)}`;
       const response = await fetch(url);
@@ -89,7 +112,7 @@ async function compactSource(element) {
   const meta = JSON.parse(new TextDecoder().decode(raw.subarray(4, 4 + metaLength)));
   const body = raw.subarray(4 + metaLength);
   return {
-    entries: meta.entries, show: null, exact: false,
+    entries: meta.entries, show: null, refusals: meta.refusals, exact: false,
     async load(entry) {
       // Axis after axis, zigzag varint steps on a grid of 1/quantum: see page_data.py.
       const dims = entry.dims, n = entry.period, out = new Float64Array(n * dims);
@@ -137,8 +160,18 @@ const clock = {
     this.bpm = bpm;
     metronome.resync();
   },
-  setBpm(bpm) { this.reanchor(this.beat(), bpm); },
-  seek(beat) { this.reanchor(beat); },
+  // The transport keeps to the tempo field's range and to beats whose pips fit in 32 bits, so
+  // the page never runs on a tempo or a time the module has no pip for. Both say if they took it.
+  setBpm(bpm) {
+    const field = $("bpm"), ok = bpm >= Number(field.min) && bpm <= Number(field.max);
+    if (ok) this.reanchor(this.beat(), bpm);
+    return ok;
+  },
+  seek(beat) {
+    const ok = Number.isFinite(beat) && beat * PPB >= PIP_MIN && beat * PPB <= PIP_MAX;
+    if (ok) this.reanchor(beat);
+    return ok;
+  },
   setPlaying(on) { const beat = this.beat(); this.playing = on; this.reanchor(beat); },
 };
 
@@ -402,6 +435,11 @@ function applyFilter() {
 
 let lastReadout = "";
 function frame(now) {
+  if (clock.beat(now) * PPB > PIP_MAX) {  // the last pip there is: the transport stops on it
+    clock.setPlaying(false);
+    clock.seek(Math.floor(PIP_MAX / PPB));
+    $("play").textContent = "Play";
+  }
   const beat = clock.beat(now), pip = Math.floor(beat * PPB);
   for (const card of visible) drawCard(card, pip);
   stats.workMs += performance.now() - now;
@@ -458,7 +496,7 @@ function drawShow() {
 
 function wireControls() {
   $("play").onclick = () => { clock.setPlaying(!clock.playing); $("play").textContent = clock.playing ? "Pause" : "Play"; };
-  $("bpm").onchange = () => { const b = Number($("bpm").value); if (b > 0 && Number.isFinite(b)) clock.setBpm(b); };
+  $("bpm").onchange = () => { if (!clock.setBpm(Number($("bpm").value))) $("bpm").value = clock.bpm; };
   let taps = [];
   $("tap").onclick = () => {
     const now = performance.now();
@@ -467,24 +505,45 @@ function wireControls() {
     if (taps.length > 5) taps.shift();
     if (taps.length >= 2) {
       const bpm = Math.round(60000 * (taps.length - 1) / (taps[taps.length - 1] - taps[0]) * 10) / 10;
-      clock.setBpm(bpm); $("bpm").value = bpm;
+      if (clock.setBpm(bpm)) $("bpm").value = bpm;
     }
   };
-  $("seek").onchange = () => { const b = Number($("seek").value); if (Number.isFinite(b)) clock.seek(b); };
+  $("seek").onchange = () => { if (!clock.seek(Number($("seek").value))) $("seek").value = Math.floor(clock.beat()); };
   $("click").onchange = () => metronome.enable($("click").checked);
   $("fan-n").onchange = () => { fan.n = Math.max(1, Math.min(16, Math.floor(Number($("fan-n").value)) || 1)); };
-  $("fan-spread").onchange = () => { fan.spread = Math.floor(Number($("fan-spread").value)) || 0; };
+  $("fan-spread").onchange = () => {
+    fan.spread = Math.max(-1024, Math.min(1024, Math.floor(Number($("fan-spread").value)) || 0));
+  };
   for (const id of ["filter", "family", "style", "dims"]) $(id).addEventListener("input", applyFilter);
 }
 
+// A probe or URL value the module would refuse: its message in #probe, the Python exception's
+// name in data-error, and no value.
+function refuse(type, text) {
+  $("probe").dataset.error = type;
+  $("probe").textContent = text;
+}
+
+// The checks run in the order of the module's call: the pip's conversion to 32 bits (a
+// TypeError naming the arguments) comes before the name's lookup.
 async function probe(query) {
-  const name = query.get("probe"), out = $("probe");
+  const name = query.get("probe"), out = $("probe"), seconds = query.get("seconds") || "0";
+  const bpm = query.has("bpm") ? query.get("bpm") : String(clock.bpm);
+  if (!tempoTaken(bpm)) return refuse("ValueError", TEMPO_REFUSED);
+  let pip;
+  try { pip = pipAt(seconds, bpm); } catch (err) { return refuse("ValueError", "seconds: " + err.message); }
   const entry = source.entries.find(e => e.name === name);
-  if (!entry) { out.textContent = "Unknown kinetra: " + name; return; }
-  const pip = pipAt(query.get("seconds") || "0", query.get("bpm") || String(clock.bpm));
-  const row = rowAt(entry, await source.load(entry), pip);
+  if (pip < PIP_MIN || pip > PIP_MAX) {
+    const kind = entry ? entry.kind : "pattern", digits = String(pip);
+    const args = (kind === "pattern" ? reprString(name) + ", " : "")
+      + (digits.length > 60 ? digits.slice(0, 60) + "…" : digits);
+    return refuse("TypeError", source.refusals[kind] + args);
+  }
+  if (!entry) return refuse("ValueError", "Unknown kinetra: " + name);
+  const row = rowAt(entry, await source.load(entry), Number(pip));
   out.dataset.pip = pip;
-  out.textContent = row ? row.map(reprFloat).join(" ") : "Pip outside non-looping recording";
+  if (!row) return refuse("IndexError", "Pip outside non-looping recording");
+  out.textContent = row.map(reprFloat).join(" ");
 }
 
 async function main() {
@@ -494,7 +553,12 @@ async function main() {
   wireControls();
   build(source.entries);
   for (const id of ["filter", "family", "style", "dims"]) if (query.get(id)) $(id).value = query.get(id);
-  if (query.get("bpm")) { clock.setBpm(Number(query.get("bpm"))); $("bpm").value = clock.bpm; }
+  if (query.get("bpm") !== null) {
+    const bpm = query.get("bpm");
+    if (!tempoTaken(bpm)) refuse("ValueError", TEMPO_REFUSED);
+    else if (clock.setBpm(Number(bpm))) $("bpm").value = clock.bpm;
+    else if (!query.get("probe")) refuse("RangeError", `Tempo outside the page's ${$("bpm").min} to ${$("bpm").max} BPM`);
+  }
   applyFilter();
   if (source.show) {
     // The show's clock rules the page: its tempo map, seeks and latency come from the server.
