@@ -219,11 +219,41 @@ def test_click_is_scheduled_on_beats_and_accented_on_bars(browser, served):
     beats = [c["beat"] for c in log]
     assert beats == sorted(set(beats))
     assert [c["accent"] for c in log] == [b % 4 == 0 for b in beats]
-    clock = browser.execute_script(
-        "const c = kinetraPreview.clock, m = kinetraPreview.metronome;"
-        "return [c.anchorBeat, c.anchorMs / 1000 + m.offset]")
+    anchor = browser.execute_script("const c = kinetraPreview.clock; return [c.anchorBeat, c.anchorMs / 1000]")
     for c in log:
-        assert c["at"] == pytest.approx(clock[1] + (c["beat"] - clock[0]) * 60 / 150, abs=1e-6)
+        assert c["at"] == pytest.approx(anchor[1] + c["offset"] + (c["beat"] - anchor[0]) * 60 / 150, abs=1e-6)
+    # The audio clock drifts from the page's: the clicks follow it.
+    before = log[-1]["offset"]
+    browser.execute_script(
+        "const a = kinetraPreview.metronome.audio, p = Object.getPrototypeOf(a);"
+        "const time = Object.getOwnPropertyDescriptor(BaseAudioContext.prototype, 'currentTime').get;"
+        "Object.defineProperty(a, 'currentTime', {get() { return time.call(a) + 0.5; }});"
+        "a.getOutputTimestamp = () => { const s = p.getOutputTimestamp.call(a);"
+        " return {contextTime: s.contextTime + 0.5, performanceTime: s.performanceTime}; };")
+    drifted = eventually(browser, "kinetraPreview.metronome.log.at(-1)", lambda c: c["offset"] > before + 0.45)
+    assert drifted["at"] == pytest.approx(anchor[1] + drifted["offset"] + (drifted["beat"] - anchor[0]) * 60 / 150, abs=1e-6)
+
+
+# A beat planned 20 ms before the audio context reaches it (it runs ahead of the speaker by the
+# output latency), then a change of tempo, or a pause, before that beat comes.
+CHANGE_BEFORE_A_BEAT = """
+const c = kinetraPreview.clock, m = kinetraPreview.metronome;
+const latency = m.audio.currentTime - (performance.now() / 1000 + m.offset);
+c.seek(arguments[0] - (Math.max(0, latency) + 0.02) * c.bpm / 60); m.tick();
+if (arguments[1]) c.setBpm(151); else c.setPlaying(false);
+m.tick();
+return [m.log.filter(e => e.beat === arguments[0]), m.audio.currentTime];
+"""
+
+
+def test_a_change_calls_off_the_clicks_planned_on_the_old_clock(browser, served):
+    open_page(browser, served, "?bpm=150&filter=circle")
+    browser.find_element("id", "click").click()
+    eventually(browser, "kinetraPreview.metronome.log.length", lambda n: n > 0)
+    planned, _ = browser.execute_script(CHANGE_BEFORE_A_BEAT, 1000, True)
+    assert [e["cancelled"] for e in planned] == [True, False] and planned[1]["bpm"] == 151
+    planned, now = browser.execute_script(CHANGE_BEFORE_A_BEAT, 2000, False)
+    assert [e.get("cancelled") for e in planned] == [True] and planned[0]["at"] > now
 
 
 def test_fan_copies_are_phase_offsets_of_one_pattern(browser, served, pack):

@@ -177,28 +177,59 @@ const clock = {
 
 // ---- the metronome: Web Audio clicks scheduled ahead on every beat, accented on bars --------
 
+const OFFSET_SAMPLES = 40;  // about a second of ticks: the median follows drift, not jitter
+
 const metronome = {
-  on: false, audio: null, next: null, offset: 0, log: [],
+  on: false, audio: null, next: null, offset: 0, offsets: [], planned: [], log: [],
   enable(on) {
     this.on = on;
     if (on && !this.audio) this.audio = new AudioContext();
     if (on) this.audio.resume();
     this.resync();
   },
+  // The page's clock changed (tempo, tap, seek, pause): clicks planned on the old one would
+  // land off the beat or play a beat twice, so every one not yet sounding is called off. One
+  // already sounding stays planned until it ends, and its beat is not planned again.
   resync() {
     this.next = null;
-    if (this.audio) this.offset = this.audio.currentTime - performance.now() / 1000;
+    if (!this.audio) return;
+    const now = this.audio.currentTime;
+    for (const click of this.planned) {
+      if (click.entry.at <= now) continue;
+      click.osc.stop(0);  // a stop before its start: it never sounds
+      click.gain.disconnect();
+      click.entry.cancelled = true;
+    }
+    this.planned = this.planned.filter(click => !click.entry.cancelled);
+  },
+  // The audio clock and the page's run apart (separate crystals, output buffering), so the
+  // offset between them is measured on every tick. The output timestamp says when what the
+  // context plays now reaches the speaker; without one, the context's own time stands in.
+  measure() {
+    const stamp = this.audio.getOutputTimestamp ? this.audio.getOutputTimestamp() : null;
+    this.offsets.push(stamp && stamp.performanceTime > 0 ? stamp.contextTime - stamp.performanceTime / 1000
+      : this.audio.currentTime - performance.now() / 1000);
+    if (this.offsets.length > OFFSET_SAMPLES) this.offsets.shift();
+    const sorted = [...this.offsets].sort((a, b) => a - b);
+    this.offset = sorted[sorted.length >> 1];
   },
   tick() {
     if (!this.on || !clock.playing) return;
-    const now = performance.now(), beat = clock.beat(now);
-    const horizon = clock.beat(now + 120);
+    this.measure();
+    const now = performance.now(), beat = clock.beat(now), current = this.audio.currentTime;
+    this.planned = this.planned.filter(click => click.entry.at + 0.05 > current);
+    // Plan 120 ms ahead of what the context is computing now, which runs ahead of what the
+    // speaker plays by the output latency.
+    const latency = Math.max(0, current - (now / 1000 + this.offset));
+    const horizon = clock.beat(now + 120 + latency * 1000);
     if (this.next === null || this.next < Math.ceil(beat)) this.next = Math.ceil(beat);
     for (; this.next <= horizon; this.next++) {
       const ms = now + (this.next - beat) * 60000 / clock.bpm;
       const at = ms / 1000 + this.offset, accent = mod(this.next, BEATS_PER_BAR) === 0;
-      this.click(at, accent);
-      this.log.push({beat: this.next, at, accent, bpm: clock.bpm});
+      if (this.planned.some(click => click.entry.beat === this.next)) continue;
+      const entry = {beat: this.next, at, accent, bpm: clock.bpm, offset: this.offset, cancelled: false};
+      this.planned.push({entry, ...this.click(at, accent)});
+      this.log.push(entry);
       if (this.log.length > 512) this.log.shift();
     }
   },
@@ -210,6 +241,7 @@ const metronome = {
     osc.connect(gain).connect(this.audio.destination);
     osc.start(at);
     osc.stop(at + 0.05);
+    return {osc, gain};
   },
 };
 setInterval(() => metronome.tick(), 25);
@@ -461,10 +493,12 @@ async function followShow() {
       const f = await (await fetch("api/frame")).json();
       const received = performance.now();
       showFrame = f;
+      const changed = f.running !== clock.playing || f.bpm !== clock.bpm;
       clock.playing = f.running;
       clock.anchorMs = (sent + received) / 2;
       clock.anchorBeat = f.beat;
       clock.bpm = f.bpm;
+      if (changed) metronome.resync();
       if ($("bpm").value !== String(f.bpm)) $("bpm").value = f.bpm;
       $("show-status").textContent = `${f.clock} clock · ${f.bpm} BPM · pip ${f.pip} · latency ${f.latency_ms} ms`;
     } catch (err) {
