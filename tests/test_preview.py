@@ -384,3 +384,63 @@ def test_the_clock_never_runs_on_a_tempo_or_time_it_cannot_mean(browser, served)
     copies = eventually(browser, "kinetraPreview.positions('figure_eight')", bool)
     assert browser.execute_script("return kinetraPreview.clock.bpm") == 120
     assert all(abs(pip) < 2**31 and row is not None for pip, row in copies)
+
+
+TIME_VIEW = """
+const card = kinetraPreview.cards.find(c => c.entry.name === arguments[0]);
+const c = card.timeImage, d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+const ground = getComputedStyle(c.parentElement).backgroundColor.match(/\\d+/g).map(Number);
+return [c.width, c.height, window.devicePixelRatio, Array.from(d), ground];
+"""
+
+
+def time_view(browser, name):
+    """A card's time view as rows of (r, g, b), once its card has drawn."""
+    eventually(browser, f"kinetraPreview.cards.find(c => c.entry.name === '{name}').timeImage", bool)
+    width, height, dpr, data, ground = browser.execute_script(TIME_VIEW, name)
+    # The canvas is transparent over its view's ground: composite, as the screen does.
+    pixels = [tuple(round(data[i + k] * data[i + 3] / 255 + ground[k] * (1 - data[i + 3] / 255)) for k in range(3))
+              for i in range(0, len(data), 4)]
+    return [pixels[row * width:(row + 1) * width] for row in range(height)], dpr
+
+
+def luminance(rgb):
+    c = [v / 255 for v in rgb]
+    c = [v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4 for v in c]
+    return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2]
+
+
+def contrast(a, b):
+    a, b = sorted((luminance(a), luminance(b)))
+    return (b + 0.05) / (a + 0.05)
+
+
+def test_time_lanes_draw_y_down_with_readable_numbered_beats(browser, served):
+    open_page(browser, served, "?filter=my_wobble")
+    # my_wobble lifts from y = 0 to y = -0.99 over its loop: drawn upward, as the path view
+    # and the module's convention (y points down) have it.
+    rows, _ = time_view(browser, "my_wobble")
+    green = [(x, y) for y, row in enumerate(rows) for x, rgb in enumerate(row)
+             if rgb[1] - rgb[0] > 40 and rgb[1] - rgb[2] > 30]  # the y trace's green
+    def height_at(share):  # clear of the lane's name at the left
+        column = round(len(rows[0]) * share)
+        return sum(y for x, y in green if x == column) / sum(x == column for x, _ in green)
+    assert height_at(0.95) < height_at(0.3) - 8
+    # box_step: four beats, a bar line at each end. Every line stands out from the ground by
+    # 3:1 or more, and has its number above it.
+    open_page(browser, served, "?filter=box_step")
+    rows, dpr = time_view(browser, "box_step")
+    columns = [sorted(row[x] for row in rows)[len(rows) // 2] for x in range(len(rows[0]))]
+    ground = max(set(columns), key=columns.count)
+    lines, run = [], []
+    for x, rgb in enumerate(columns + [ground]):
+        if contrast(rgb, ground) > 1.1:
+            run.append(x)
+        elif run:
+            lines.append(run)
+            run = []
+    assert len(lines) == 5
+    for run in lines:
+        assert max(contrast(columns[x], ground) for x in run) >= 3
+        label = [rgb for row in rows[:round(9 * dpr)] for rgb in row[max(0, run[0] - 4 * round(dpr)):run[-1] + 4 * round(dpr)]]
+        assert max(contrast(rgb, ground) for rgb in label) >= 3

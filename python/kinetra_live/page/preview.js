@@ -283,7 +283,24 @@ function timeX(entry, pip) {
   const [first, length] = span(entry);
   return MARGIN + (pip - first) / length * (TIME_W - 2 * MARGIN);
 }
-function timeY(v) { return MARGIN + (1 - v) / 2 * (TIME_H - 2 * MARGIN); }
+// The time view: a strip of beat numbers over one lane per axis. Every lane draws + downward,
+// as the path view draws y (the module's convention: y points down), so a downstroke drops in
+// both views.
+const LABEL_H = 11, LANE_GAP = 3;
+const BEAT_LINE = "#8a8a84", BAR_LINE = "#4d4d48";  // 3.4:1 and 8.3:1 on the views' ground
+function lane(dims, axis) {
+  const height = (TIME_H - LABEL_H - MARGIN / 2 - (dims - 1) * LANE_GAP) / dims;
+  return [LABEL_H + axis * (height + LANE_GAP), height];
+}
+function laneY(dims, axis, v) {
+  const [top, height] = lane(dims, axis);
+  return top + (1 + v) / 2 * height;
+}
+// A line of whole device pixels: a line that straddles two pixels draws as two faint ones.
+function crisp(x, width) {
+  const dpr = window.devicePixelRatio || 1, w = Math.max(1, Math.round(width * dpr));
+  return (Math.round(x * dpr - w / 2) + w / 2) / dpr;
+}
 
 function drawBackgrounds(card) {
   const {entry, data} = card, dims = entry.dims, [first, length] = span(entry);
@@ -310,12 +327,28 @@ function drawBackgrounds(card) {
     if (mod(pip, PPB * BEATS_PER_BAR) === 0) pg.fillRect(x - 2.5, y - 2.5, 5, 5);
     else { pg.beginPath(); pg.arc(x, y, 2, 0, 2 * Math.PI); pg.fill(); }
   }
+  pg.fillStyle = "#77776f"; pg.font = "9px system-ui, sans-serif";
+  pg.textAlign = "right"; pg.fillText("+x →", PATH_SIZE - 2, PATH_SIZE / 2 - 3);
+  pg.textAlign = "left"; pg.fillText("+y ↓", PATH_SIZE / 2 + 3, PATH_SIZE - 2);
   const [tc, tg] = canvas(TIME_W, TIME_H);
-  tg.strokeStyle = "#f0f0ee"; tg.beginPath(); tg.moveTo(MARGIN, timeY(0)); tg.lineTo(TIME_W - MARGIN, timeY(0)); tg.stroke();
+  for (let axis = 0; axis < dims; axis++) {
+    const [top, height] = lane(dims, axis);
+    tg.fillStyle = "#f3f3ef"; tg.fillRect(MARGIN, top + height / 2 - 0.5, TIME_W - 2 * MARGIN, 1);
+  }
+  // Beat numbers are clock beats (as the readout and the seek field count them), on every
+  // beat where they fit and on fewer, bar-aligned, where they do not.
+  const beatPx = PPB / length * (TIME_W - 2 * MARGIN);
+  let every = 1;
+  while (every * beatPx < 14) every *= every === 1 ? BEATS_PER_BAR : 2;
+  tg.font = "9px system-ui, sans-serif"; tg.textAlign = "center"; tg.fillStyle = "#555";
   for (let pip = Math.ceil(first / PPB) * PPB; pip <= first + length; pip += PPB) {
-    const bar = mod(pip, PPB * BEATS_PER_BAR) === 0, x = timeX(entry, pip);
-    tg.strokeStyle = bar ? "#9a9a94" : "#e2e2de"; tg.lineWidth = bar ? 1.5 : 1;
-    tg.beginPath(); tg.moveTo(x, MARGIN / 2); tg.lineTo(x, TIME_H - MARGIN / 2); tg.stroke();
+    const bar = mod(pip, PPB * BEATS_PER_BAR) === 0, width = bar ? 2 : 1, x = crisp(timeX(entry, pip), width);
+    tg.fillStyle = bar ? BAR_LINE : BEAT_LINE;
+    tg.fillRect(x - width / 2, LABEL_H, width, TIME_H - LABEL_H - MARGIN / 2);
+    if (mod(pip / PPB, every) === 0) {
+      tg.fillStyle = "#555";
+      tg.fillText(String(pip / PPB), Math.max(5, Math.min(TIME_W - 5, x)), LABEL_H - 2);
+    }
   }
   const step = Math.max(1, Math.floor(length / (2 * TIME_W)));
   tg.lineWidth = 1.4;
@@ -325,10 +358,17 @@ function drawBackgrounds(card) {
     for (let k = 0; k <= length; k += step) {
       const v = rows[Math.min(k, length)][axis];
       const x = timeX(entry, first + k);
-      if (k === 0) tg.moveTo(x, timeY(v)); else tg.lineTo(x, timeY(v));
+      if (k === 0) tg.moveTo(x, laneY(dims, axis, v)); else tg.lineTo(x, laneY(dims, axis, v));
     }
     tg.stroke();
   }
+  // Each lane's name, on a patch of the ground so that a trace never hides it.
+  tg.font = "bold 9px system-ui, sans-serif"; tg.textAlign = "left";
+  entry.axes.forEach((name, axis) => {
+    const [top] = lane(dims, axis), text = name.length > 8 ? name.slice(0, 7) + "…" : name;
+    tg.fillStyle = "rgba(252,252,250,0.85)"; tg.fillRect(MARGIN + 2, top, tg.measureText(text).width + 4, 11);
+    tg.fillStyle = AXIS_COLOURS[axis % AXIS_COLOURS.length]; tg.fillText(text, MARGIN + 4, top + 9);
+  });
   card.pathImage = pc; card.timeImage = tc;
 }
 
