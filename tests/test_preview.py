@@ -444,3 +444,50 @@ def test_time_lanes_draw_y_down_with_readable_numbered_beats(browser, served):
         assert max(contrast(columns[x], ground) for x in run) >= 3
         label = [rgb for row in rows[:round(9 * dpr)] for rgb in row[max(0, run[0] - 4 * round(dpr)):run[-1] + 4 * round(dpr)]]
         assert max(contrast(rgb, ground) for rgb in label) >= 3
+
+
+@pytest.fixture(scope="module")
+def served_show():
+    from kinetra_live.show import load_show, make_clock
+    show = load_show(os.path.join(os.path.dirname(__file__), "..", "examples", "shows", "club.toml"))
+    clock = make_clock(show)
+    server = preview.make_server(preview.PreviewApp(show.pack, show, clock), 0)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    yield f"http://127.0.0.1:{server.server_address[1]}/"
+    server.shutdown()
+    server.server_close()
+    clock.close()
+
+
+# How far down the window what stays at the top reaches, once the page has scrolled well on.
+STUCK_AT_TOP = """
+window.scrollTo(0, 3000);
+const boxes = [...document.querySelectorAll('header, header *')].map(e => e.getBoundingClientRect());
+return [Math.max(0, ...boxes.filter(r => r.height > 0 && r.bottom > 0).map(r => r.bottom)), innerHeight];
+"""
+OVERLAPS = """
+const a = kinetraPreview.showLabels, out = [];
+for (const p of a) for (const q of a)
+  if (p !== q && p.left < q.right && q.left < p.right && p.top < q.bottom && q.top < p.bottom) out.push([p.text, q.text]);
+return [out, a.length, Math.max(...a.map(p => p.right)), document.getElementById('stage').clientWidth];
+"""
+
+
+@pytest.mark.parametrize("size", [(1600, 1000), (390, 844)], ids=["desktop", "phone"])
+def test_the_layout_fits_the_screen(browser, served, served_show, size):
+    browser.set_window_size(*size)
+    try:
+        open_page(browser, served, "?family=beat studies")
+        eventually(browser, "kinetraPreview.stats.drawn", lambda n: n > 0)
+        stuck, height = browser.execute_script(STUCK_AT_TOP)
+        assert stuck <= 0.15 * height
+        # Long names, descriptions and loop texts are cut with an ellipsis, not mid-letter.
+        styles = browser.execute_script(
+            "const card = kinetraPreview.cards[0].element, s = q => getComputedStyle(card.querySelector(q));"
+            "return [s('b').textOverflow, s('.meta').textOverflow, s('.desc').webkitLineClamp]")
+        assert styles == ["ellipsis", "ellipsis", "2"]
+        open_page(browser, served_show)
+        overlaps, labels, right, width = eventually(browser, f"(() => {{{OVERLAPS}}})()", lambda v: v[1] > 0)
+        assert overlaps == [] and right <= width
+    finally:
+        browser.set_window_size(1600, 1000)

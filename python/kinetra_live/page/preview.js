@@ -548,21 +548,45 @@ async function followShow() {
   }
 }
 
+// A text cut to a width with an ellipsis, so that labels side by side never run together.
+function fitText(g, text, width) {
+  if (g.measureText(text).width <= width) return text;
+  let low = 0, high = text.length;
+  while (low < high) {  // the longest cut that fits, ellipsis included
+    const mid = (low + high + 1) >> 1;
+    if (g.measureText(text.slice(0, mid) + "…").width <= width) low = mid; else high = mid - 1;
+  }
+  return text.slice(0, low) + "…";
+}
+
+// The stage: a cell per fixture, as many to a row as the page's width holds, drawn at the
+// screen's own pixel density. showLabels keeps where each label went, for the tests.
+let showLabels = [];
 function drawShow() {
   if (!showFrame) return;
-  const c = $("stage"), g = c.getContext("2d"), fixtures = showFrame.fixtures;
-  const cell = 160, cols = Math.max(1, Math.min(fixtures.length, Math.floor(c.width / cell)));
-  const rows = Math.ceil(fixtures.length / cols);
-  if (c.height !== Math.max(1, rows) * cell) c.height = Math.max(1, rows) * cell;
-  g.clearRect(0, 0, c.width, c.height);
+  const c = $("stage"), g = c.getContext("2d"), fixtures = showFrame.fixtures, dpr = window.devicePixelRatio || 1;
+  const width = Math.max(1, c.clientWidth - 2), cell = Math.min(160, width);
+  const cols = Math.max(1, Math.min(fixtures.length, Math.floor(width / cell)));
+  const height = Math.max(1, Math.ceil(fixtures.length / cols)) * cell;
+  if (c.width !== Math.round(width * dpr) || c.height !== Math.round(height * dpr)) {
+    c.width = Math.round(width * dpr); c.height = Math.round(height * dpr); c.style.height = height + 2 + "px";
+  }
+  g.setTransform(dpr, 0, 0, dpr, 0, 0);
+  g.clearRect(0, 0, width, height);
   g.font = "11px system-ui, sans-serif";
+  showLabels = [];
   fixtures.forEach((f, i) => {
-    const ox = (i % cols) * cell, oy = Math.floor(i / cols) * cell, r = cell / 2 - 14;
-    g.strokeStyle = "#ddd"; g.strokeRect(ox + 4, oy + 4, cell - 8, cell - 8);
-    g.fillStyle = "#555"; g.fillText(`${f.name}: ${f.pattern}`, ox + 8, oy + 16);
+    const ox = (i % cols) * cell, oy = Math.floor(i / cols) * cell, r = cell / 2 - 24;
+    g.strokeStyle = "#ddd"; g.strokeRect(ox + 4.5, oy + 4.5, cell - 9, cell - 9);
+    g.fillStyle = "#444";
+    [f.name, f.pattern].forEach((text, line) => {
+      const shown = fitText(g, text, cell - 16), y = oy + 18 + line * 13;
+      g.fillText(shown, ox + 8, y);
+      showLabels.push({text: shown, left: ox + 8, right: ox + 8 + g.measureText(shown).width, top: y - 10, bottom: y + 3});
+    });
     const [x = 0, y = 0, z = 0] = f.out;
     g.fillStyle = depthColour(Math.max(-1, Math.min(1, z)));
-    g.beginPath(); g.arc(ox + cell / 2 + x * r, oy + cell / 2 + y * r, 6, 0, 2 * Math.PI); g.fill();
+    g.beginPath(); g.arc(ox + cell / 2 + x * r, oy + cell / 2 + 12 + y * r, 6, 0, 2 * Math.PI); g.fill();
   });
 }
 
@@ -620,11 +644,24 @@ async function probe(query) {
   out.textContent = row.map(reprFloat).join(" ");
 }
 
+// Whatever stays on screen at the top (the header, or on a phone its transport row): the
+// sections scroll into view below it, not under it.
+function trackStickyHeight() {
+  const update = () => {
+    const sticky = [document.querySelector("header"), document.querySelector("header .transport")]
+      .find(e => getComputedStyle(e).position === "sticky" && e.offsetHeight > 0);
+    document.documentElement.style.setProperty("--header", (sticky ? sticky.offsetHeight : 0) + "px");
+  };
+  new ResizeObserver(update).observe(document.body);
+  update();
+}
+
 async function main() {
   const query = new URLSearchParams(location.search);
   const block = $("kinetra-data");
   source = block ? await compactSource(block) : await servedSource();
   wireControls();
+  trackStickyHeight();
   build(source.entries);
   for (const id of ["filter", "family", "style", "dims"]) if (query.get(id)) $(id).value = query.get(id);
   if (query.get("bpm") !== null) {
@@ -646,7 +683,7 @@ async function main() {
 }
 
 window.kinetraPreview = {clock, fan, metronome, stats, visible, reprFloat, pipAt, rowAt, cards,
-  get showFrame() { return showFrame; },
+  get showFrame() { return showFrame; }, get showLabels() { return showLabels; }, fitText,
   positions(name) {
     const card = cards.find(c => c.entry.name === name);
     if (!card || !card.data) return null;
