@@ -683,6 +683,7 @@ async function main() {
 }
 
 window.kinetraPreview = {clock, fan, metronome, stats, visible, reprFloat, pipAt, rowAt, cards,
+  probe: async text => { delete $("probe").dataset.error; delete $("probe").dataset.pip; await probe(new URLSearchParams(text)); },
   get showFrame() { return showFrame; }, get showLabels() { return showLabels; }, fitText,
   positions(name) {
     const card = cards.find(c => c.entry.name === name);
