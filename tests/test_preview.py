@@ -316,6 +316,22 @@ def test_odd_clients_get_answers_or_are_let_go_quietly(server, capfd):
     assert capfd.readouterr().err == ""
 
 
+def test_a_fault_of_the_server_still_answers_and_says_one_line(capfd):
+    class Faulty(preview.PreviewApp):
+        def answer(self, target):
+            raise RuntimeError("sampler broke\nsecond line")
+
+    server = preview.make_server(Faulty(), 0)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        assert get(server, "/", "127.0.0.1:{port}")[0] == 500
+    finally:
+        server.shutdown()
+        server.server_close()
+    err = capfd.readouterr().err
+    assert err.count("\n") == 1 and "sampler broke" in err and "Traceback" not in err
+
+
 def run_verb(*args):
     result = subprocess.run([sys.executable, "-m", "kinetra_live", *args], capture_output=True,
                             text=True, timeout=120)

@@ -103,14 +103,19 @@ def allowed_hosts(port: int) -> frozenset[str]:
     return frozenset(f"{name}:{port}" for name in ("127.0.0.1", "localhost", "[::1]"))
 
 
+def report(error: BaseException) -> None:
+    """One line on the terminal for a fault of ours, quoted and cut: never a traceback."""
+    print(f"preview: error answering a request: {type(error).__name__}: {str(error)[:160]!r}",
+          file=sys.stderr, flush=True)
+
+
 class PreviewServer(ThreadingHTTPServer):
     daemon_threads = True
 
     def handle_error(self, request, client_address):
         error = sys.exc_info()[1]
         if not isinstance(error, GONE):
-            print(f"preview: error answering a request: {type(error).__name__}: {error}"[:200],
-                  file=sys.stderr, flush=True)
+            report(error)
 
 
 def make_server(app: PreviewApp, port: int, idle_seconds: float = IDLE_SECONDS) -> PreviewServer:
@@ -121,7 +126,11 @@ def make_server(app: PreviewApp, port: int, idle_seconds: float = IDLE_SECONDS) 
             if self.headers.get("Host", "").lower() not in hosts:
                 status, kind, body = HTTPStatus.MISDIRECTED_REQUEST, "text/plain", b"unknown host\n"
             else:
-                status, kind, body = app.answer(self.path)
+                try:
+                    status, kind, body = app.answer(self.path)
+                except Exception as error:  # the client still gets an answer
+                    report(error)
+                    status, kind, body = HTTPStatus.INTERNAL_SERVER_ERROR, "text/plain", b"internal error\n"
             self.send_response(status)
             self.send_header("Content-Type", f"{kind}; charset=utf-8")
             self.send_header("Content-Length", str(len(body)))
