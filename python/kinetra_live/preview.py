@@ -186,6 +186,8 @@ def main(args: argparse.Namespace) -> int:
     try:
         server = make_server(PreviewApp(pack, show, clock), port)
     except OSError as exc:
+        if clock is not None:
+            clock.close()
         print(f"error: --port: cannot listen on 127.0.0.1:{port}: {exc.strerror}", file=sys.stderr)
         return 2
     url = f"http://127.0.0.1:{server.server_address[1]}/"
