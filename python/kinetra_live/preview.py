@@ -140,6 +140,7 @@ def make_server(app: PreviewApp, port: int, idle_seconds: float = IDLE_SECONDS) 
 
         def end_headers(self):  # every answer, the standard library's error pages too
             self.send_header("X-Content-Type-Options", "nosniff")
+            self.send_header("Cross-Origin-Resource-Policy", "same-origin")  # no embedding elsewhere
             super().end_headers()
 
         def log_message(self, format, *args):  # a status line, not a request log
