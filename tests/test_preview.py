@@ -234,12 +234,12 @@ def test_click_is_scheduled_on_beats_and_accented_on_bars(browser, served):
     assert drifted["at"] == pytest.approx(anchor[1] + drifted["offset"] + (drifted["beat"] - anchor[0]) * 60 / 150, abs=1e-6)
 
 
-# A beat planned 20 ms before the audio context reaches it (it runs ahead of the speaker by the
+# A beat planned 50 ms before the audio context reaches it (it runs ahead of the speaker by the
 # output latency), then a change of tempo, or a pause, before that beat comes.
 CHANGE_BEFORE_A_BEAT = """
 const c = kinetraPreview.clock, m = kinetraPreview.metronome;
 const latency = m.audio.currentTime - (performance.now() / 1000 + m.offset);
-c.seek(arguments[0] - (Math.max(0, latency) + 0.02) * c.bpm / 60); m.tick();
+c.seek(arguments[0] - (Math.max(0, latency) + 0.05) * c.bpm / 60); m.tick();
 if (arguments[1]) c.setBpm(151); else c.setPlaying(false);
 m.tick();
 return [m.log.filter(e => e.beat === arguments[0]), m.audio.currentTime];
