@@ -668,7 +668,7 @@ async function main() {
     const bpm = query.get("bpm");
     if (!tempoTaken(bpm)) refuse("ValueError", TEMPO_REFUSED);
     else if (clock.setBpm(Number(bpm))) $("bpm").value = clock.bpm;
-    else if (!query.get("probe")) refuse("RangeError", `Tempo outside the page's ${$("bpm").min} to ${$("bpm").max} BPM`);
+    else if (!query.get("probe")) refuse("ValueError", `Tempo outside the page's ${$("bpm").min} to ${$("bpm").max} BPM`);
   }
   applyFilter();
   if (source.show) {
