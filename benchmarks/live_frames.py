@@ -67,33 +67,42 @@ def best_ms(action, frames: int, repeats: int = 7) -> float:
 def frame_costs() -> dict:
     figures = {}
     print(f"{'fixtures':>8} {'bare sample':>12} {'frame':>9} {'ratio':>6} "
-          f"{'frame+DMX':>10} {'ratio':>6}")
+          f"{'frame+DMX':>10} {'ratio':>6} {'+states':>9} {'ratio':>6}")
     for count in (64, 512, 2048):
         show = show_of(count)
         sampler = Sampler(show)
         pairs = [(f.pattern, show.phase_of(f)) for f in show.fixtures]
         sample = kinetra.sample
-        patches = [f.dmx for f in show.fixtures]
-        dmx_values = mapping.dmx_values
+        # each universe's pan and tilt, packed as the DMX outputs pack them
+        universes = sorted({f.dmx.universe for f in show.fixtures})
+        layouts = [(mapping.DmxLayout((i, f.dmx) for i, f in enumerate(show.fixtures)
+                                      if f.dmx.universe == universe), bytearray(512))
+                   for universe in universes]
 
         def bare(pip):
             for name, phase in pairs:
                 sample(name, pip + phase).as_tuple()
 
         def with_dmx(pip):
-            for patch, state in zip(patches, sampler.frame(pip).fixtures):
-                dmx_values(patch, state.out)
+            outs = sampler.frame(pip).outs
+            for layout, data in layouts:
+                layout.write(data, outs)
+
+        def with_states(pip):
+            # what render and the preview read: every fixture's whole state
+            sampler.frame(pip).fixtures
 
         frames = max(20, 20000 // count)
         base = best_ms(bare, frames)
         frame = best_ms(sampler.frame, frames)
         dmx = best_ms(with_dmx, frames)
+        states = best_ms(with_states, frames)
         print(f"{count:>8} {base:>9.3f} ms {frame:>6.3f} ms {frame / base:>6.2f} "
-              f"{dmx:>7.3f} ms {dmx / base:>6.2f}")
+              f"{dmx:>7.3f} ms {dmx / base:>6.2f} {states:>6.3f} ms {states / base:>6.2f}")
         if count == 512:
             figures.update(frame_ratio=round(frame / base, 3), dmx16_ratio=round(dmx / base, 3),
-                           frame_ms=round(frame, 4), dmx16_ms=round(dmx, 4),
-                           bare_ms=round(base, 4), fixtures=count)
+                           states_ratio=round(states / base, 3), frame_ms=round(frame, 4),
+                           dmx16_ms=round(dmx, 4), bare_ms=round(base, 4), fixtures=count)
     print(f"goals at 512 fixtures: frame at most 2x the bare samples "
           f"({figures['frame_ratio']:.2f}x), with 16-bit DMX mapping at most 3x "
           f"({figures['dmx16_ratio']:.2f}x); with DMX mapping in at most {GOAL_MS} ms "

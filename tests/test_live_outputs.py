@@ -170,6 +170,26 @@ def test_sacn_universe_decoded_by_the_sacn_receiver(on_stop):
     assert spot_pan == round((0.5 * kinetra.circle(8).x + 1) / 2 * 65535)
 
 
+def test_a_universe_packs_each_fixtures_channels_whatever_their_order():
+    # tilt before pan, one fixture's channels between another's, 8 and 16 bits together
+    patches = [{"pan": 20, "tilt": 3, "bits": 16}, {"pan": 10, "tilt": 5},
+               {"pan": 1, "tilt": 12, "bits": 16, "pan_range": [0.25, 0.5]}, {"pan": 30, "tilt": 31}]
+    show = parse_show({"clock": {"bpm": 120}, "fixture": [
+        {"name": f"f{i}", "pattern": "circle", "dmx": {"universe": 1, **patch}}
+        for i, patch in enumerate(patches)]})
+    layout = mapping.DmxLayout((i, f.dmx) for i, f in enumerate(show.fixtures))
+    outs = [(-1.0, 1.0, 0.0), (0.25, -0.5, 0.0), (3.0, -7.0, 0.0), (0.1, 0.9, 0.0)]
+    data = bytearray(b"\xff" * 40)
+    layout.write(data, outs)
+    expected = bytearray(31) + b"\xff" * 9     # between the fixtures 0, after them untouched
+    for fixture, out in zip(show.fixtures, outs):
+        for channel, value in mapping.dmx_channels(fixture.dmx, out):
+            expected[channel - 1] = value
+    assert data == expected and layout.size == 31
+    assert mapping.dmx_channels(show.fixtures[0].dmx, outs[0]) == [
+        (20, 0), (21, 0), (3, 255), (4, 255)]
+
+
 def test_artnet_frame_carries_the_universe():
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sink:
         sink.bind(("127.0.0.1", 0))

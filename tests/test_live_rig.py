@@ -102,6 +102,21 @@ def test_crossfade_mixes_over_its_beats_on_the_show_pip():
         sampler.crossfade(700, "nope", 1)
 
 
+def test_a_frame_keeps_what_played_when_it_was_sampled():
+    sampler = Sampler(show_of([{"name": "a", "pattern": "circle", "scale": [0.5, 1, 1]},
+                               {"name": "b", "pattern": "sway"}]))
+    frame = sampler.frame(40)
+    sampler.crossfade(41, "bounce", 1)
+    sampler.crossfade(200, "flam", 1)       # the first fade is done: bounce plays now
+    sampler.set_speed(300, 2)
+    assert [(s.pattern, s.fixture_pip, s.fade) for s in frame.fixtures] == [
+        ("circle", 40, None), ("sway", 40, None)]
+    assert frame.outs == tuple(s.out for s in frame.fixtures)
+    assert frame == Sampler(show_of([{"name": "a", "pattern": "circle", "scale": [0.5, 1, 1]},
+                                     {"name": "b", "pattern": "sway"}])).frame(40)
+    assert sampler.frame(300).fixtures[1].pattern == "bounce"
+
+
 def test_a_loop_folds_fixture_pips_beyond_32_bits_exactly(tmp_path):
     (tmp_path / "pack.json").write_text(json.dumps([{
         "name": "user_steps", "description": "Steps",

@@ -37,18 +37,20 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
           last_pan: float | None) -> tuple[float, float, bool]:
     """(pan, tilt, clamped): the angles that point the beam at `target`, or, where the limits
     keep it from reaching, the nearest the limits allow, with clamped set."""
-    dx, dy, dz = (t - p for t, p in zip(target, position))
+    dx, dy, dz = target[0] - position[0], target[1] - position[1], target[2] - position[2]
     if hang == "truss":
         dx, dz = -dx, -dz
     across = math.hypot(dx, dy)
     length = math.hypot(across, dz)
     half_pan, half_tilt = pan_span / 2, tilt_span / 2
+    pan_low, pan_high = pan_limits
+    tilt_low, tilt_high = tilt_limits
     reference = half_pan if last_pan is None else last_pan
     if length == 0.0 or across <= STRAIGHT * length:
         # on the axis (or at the head itself): any pan will do, so keep it
-        pan = min(max(reference, pan_limits[0]), pan_limits[1])
+        pan = min(max(reference, pan_low), pan_high)
         tilt = half_tilt if length == 0.0 or dz > 0 else half_tilt + 180.0
-        tilt_kept = min(max(tilt, tilt_limits[0]), tilt_limits[1])
+        tilt_kept = min(max(tilt, tilt_low), tilt_high)
         return pan, tilt_kept, tilt_kept != tilt
     b = math.degrees(math.atan2(across, dz))            # 0 .. 180 from the axis
     a = math.degrees(math.atan2(dx, -dy))
@@ -56,11 +58,11 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
     # one of three turns
     best = None
     for pan, tilt in ((a + half_pan, b + half_tilt), (a + 180.0 + half_pan, half_tilt - b)):
-        if not tilt_limits[0] <= tilt <= tilt_limits[1]:
+        if not tilt_low <= tilt <= tilt_high:
             continue
         pan += 360.0 * round((reference - pan) / 360.0)
         for candidate in (pan, pan - 360.0, pan + 360.0):
-            if pan_limits[0] <= candidate <= pan_limits[1]:
+            if pan_low <= candidate <= pan_high:
                 distance = abs(candidate - reference)
                 if best is None or distance < best[0]:
                     best = (distance, candidate, tilt)
@@ -74,8 +76,8 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
         last = math.floor((half_pan - base_a) / 360.0)
         for turn in range(first - 1, last + 2):
             pan = base_a + 360.0 * turn + half_pan
-            kept_pan = min(max(pan, pan_limits[0]), pan_limits[1])
-            kept_tilt = min(max(tilt, tilt_limits[0]), tilt_limits[1])
+            kept_pan = min(max(pan, pan_low), pan_high)
+            kept_tilt = min(max(tilt, tilt_low), tilt_high)
             miss = abs(kept_pan - pan) + abs(kept_tilt - tilt)
             key = (miss, abs(kept_pan - reference))
             if best is None or key < best[0]:

@@ -9,6 +9,7 @@ warning on the `kinetra_live` logger, once a fixture.
 
 from __future__ import annotations
 
+import functools
 import logging
 from fractions import Fraction
 from typing import NamedTuple
@@ -39,6 +40,10 @@ class FixtureState(NamedTuple):
     fade: FadeState | None
 
 
+# a named tuple made from a tuple without its Python-level __new__
+_new_state = functools.partial(tuple.__new__, FixtureState)
+
+
 class Frame:
     """The fixtures at one pip: `outs` (each fixture's out, in the show's order) is what the
     outputs send; `fixtures`, each fixture's whole state, is made the first time it is read,
@@ -61,7 +66,7 @@ class Frame:
     def fixtures(self) -> tuple[FixtureState, ...]:
         if self._fixtures is None:
             names, patterns, pips, raws, fades = self._columns
-            self._fixtures = tuple(map(FixtureState._make,
+            self._fixtures = tuple(map(_new_state,
                                        zip(names, patterns, pips, raws, self.outs, fades)))
             self._columns = None
         return self._fixtures

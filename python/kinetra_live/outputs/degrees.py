@@ -14,11 +14,12 @@ the same rate.
 
 from __future__ import annotations
 
+import functools
 from typing import NamedTuple
 
 from .. import aiming
 from .. import show as shows
-from ..heads import HeadAxis, HeadPatch
+from ..heads import HeadPatch
 from ..timebase import PIPS_PER_BEAT
 from . import mapping
 
@@ -42,20 +43,19 @@ class SpeedExcess(NamedTuple):
     allowed: float
 
 
-def dmx_value(axis: HeadAxis, degrees: float) -> int:
-    # the nearest step may lie a little outside a limit that is not itself a step
-    value = round(degrees / axis.span * ((1 << axis.bits) - 1))
-    return min(max(value, axis.step_low), axis.step_high)
+# a named tuple made from a tuple without its Python-level __new__: a head a frame
+_new_angles = functools.partial(tuple.__new__, HeadAngles)
 
 
 def dmx_bytes(head: HeadPatch, angles: HeadAngles) -> list[tuple[int, int]]:
     """(channel, byte) pairs: coarse, then fine where the mode has it."""
-    pairs = []
-    for axis, value in ((head.pan, angles.pan_value), (head.tilt, angles.tilt_value)):
-        if axis.fine is None:
-            pairs.append((axis.channel, value))
-        else:
-            pairs += [(axis.channel, value >> 8), (axis.fine, value & 0xFF)]
+    pan, tilt, pan_value, tilt_value = head.pan, head.tilt, angles[2], angles[3]
+    pairs = ([(pan.channel, pan_value)] if pan.fine is None else
+             [(pan.channel, pan_value >> 8), (pan.fine, pan_value & 0xFF)])
+    if tilt.fine is None:
+        pairs.append((tilt.channel, tilt_value))
+    else:
+        pairs += ((tilt.channel, tilt_value >> 8), (tilt.fine, tilt_value & 0xFF))
     return pairs
 
 
@@ -63,7 +63,7 @@ class HeadMotion:
     """One head's angles frame after frame."""
 
     __slots__ = ("name", "head", "park", "frame_seconds", "last", "asked", "clamped_frames",
-                 "_excess", "excesses", "_axes", "_mirror", "_watch")
+                 "_excess", "excesses", "_linear", "_aim", "_steps", "_watch")
 
     def __init__(self, fixture: shows.Fixture, fps: int):
         head = fixture.head
@@ -74,27 +74,31 @@ class HeadMotion:
         self.clamped_frames = 0
         self._excess: dict[str, list] = {}
         self.excesses: list[SpeedExcess] = []
-        # per axis, what a frame needs, read once: (low, half width, limits, span, top, steps)
-        self._axes = tuple((a.low, (a.high - a.low) * 0.5, a.limit_low, a.limit_high, a.span,
-                            float((1 << a.bits) - 1), a.step_low, a.step_high)
-                           for a in (head.pan, head.tilt))
-        self._mirror = -1.0 if head.hang == "truss" else 1.0
-        self._watch = head.pan.max_speed is not None or head.tilt.max_speed is not None
+        pan, tilt = head.pan, head.tilt
+        # what a frame needs, read once. Without aim: the mirror, then per axis where -1
+        # lands, half the width and the limits
+        self._linear = (-1.0 if head.hang == "truss" else 1.0,
+                        pan.low, (pan.high - pan.low) * 0.5, pan.limit_low, pan.limit_high,
+                        tilt.low, (tilt.high - tilt.low) * 0.5, tilt.limit_low, tilt.limit_high)
+        self._aim = None if head.aim is None else (
+            head.position, head.aim.at, head.aim.size, pan.span, tilt.span, head.hang,
+            (pan.limit_low, pan.limit_high), (tilt.limit_low, tilt.limit_high))
+        # degrees to DMX: per axis the span, the top value, the steps within the limits
+        self._steps = (pan.span, float((1 << pan.bits) - 1), pan.step_low, pan.step_high,
+                       tilt.span, float((1 << tilt.bits) - 1), tilt.step_low, tilt.step_high)
+        self._watch = pan.max_speed is not None or tilt.max_speed is not None
 
     def wanted(self, out) -> tuple[float, float, bool]:
-        head = self.head
-        if head.aim is not None:
-            pan, tilt = head.pan, head.tilt
-            at, size = head.aim.at, head.aim.size
+        if self._aim is not None:
+            position, at, size, pan_span, tilt_span, hang, pan_limits, tilt_limits = self._aim
             target = (at[0] + out[0] * size[0], at[1] + out[1] * size[1],
                       at[2] + out[2] * size[2])
-            return aiming.solve(head.position, target, pan.span, tilt.span, head.hang,
-                                (pan.limit_low, pan.limit_high),
-                                (tilt.limit_low, tilt.limit_high),
-                                None if self.last is None else self.last[0])
-        (p_low, p_half, p_min, p_max, *_), (t_low, t_half, t_min, t_max, *_) = self._axes
-        x = min(max(out[0] * self._mirror, -1.0), 1.0)
-        y = min(max(out[1], -1.0), 1.0)
+            return aiming.solve(position, target, pan_span, tilt_span, hang, pan_limits,
+                                tilt_limits, None if self.last is None else self.last[0])
+        mirror, p_low, p_half, p_min, p_max, t_low, t_half, t_min, t_max = self._linear
+        x, y = out[0] * mirror, out[1]
+        x = -1.0 if x < -1.0 else 1.0 if x > 1.0 else x
+        y = -1.0 if y < -1.0 else 1.0 if y > 1.0 else y
         p = p_low + (x + 1.0) * p_half
         t = t_low + (y + 1.0) * t_half
         kept_p = p_min if p < p_min else p_max if p > p_max else p
@@ -104,8 +108,8 @@ class HeadMotion:
     def step(self, out, pip: int) -> HeadAngles:
         """The angles of the next frame, at the show's `pip`."""
         pan, tilt, clamped = self.wanted(out)
-        head = self.head
         if self._watch:
+            head = self.head
             if self.asked is not None:
                 for key, axis, now, before in (("pan", head.pan, pan, self.asked[0]),
                                                ("tilt", head.tilt, tilt, self.asked[1])):
@@ -119,20 +123,21 @@ class HeadMotion:
         self.last = (pan, tilt)
         if clamped:
             self.clamped_frames += 1
-        # dmx_value, inlined
-        (*_, p_span, p_steps, p_first, p_top), (*_, t_span, t_steps, t_first, t_top) = self._axes
-        p_value, t_value = round(pan / p_span * p_steps), round(tilt / t_span * t_steps)
-        return HeadAngles(pan, tilt,
-                          p_first if p_value < p_first else p_top if p_value > p_top
-                          else p_value,
-                          t_first if t_value < t_first else t_top if t_value > t_top
-                          else t_value, clamped)
+        return self._angles(pan, tilt, clamped)
+
+    def _angles(self, pan: float, tilt: float, clamped: bool) -> HeadAngles:
+        # the nearest step may lie a little outside a limit that is not itself a step
+        p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last = self._steps
+        p_value, t_value = round(pan / p_span * p_top), round(tilt / t_span * t_top)
+        return _new_angles((pan, tilt,
+                            p_first if p_value < p_first else p_last if p_value > p_last
+                            else p_value,
+                            t_first if t_value < t_first else t_last if t_value > t_last
+                            else t_value, clamped))
 
     def hold(self, out) -> HeadAngles:
         """Angles for a single frame outside the motion (park), within the limits."""
-        pan, tilt, clamped = self.wanted(out)
-        return HeadAngles(pan, tilt, dmx_value(self.head.pan, pan),
-                          dmx_value(self.head.tilt, tilt), clamped)
+        return self._angles(*self.wanted(out))
 
     def centre(self) -> HeadAngles:
         """The middle of each range, or the nearest the limits allow (blackout): a dark head
@@ -141,8 +146,7 @@ class HeadMotion:
         for axis in (self.head.pan, self.head.tilt):
             angles.append(min(max(axis.span / 2, axis.limit_low), axis.limit_high))
         pan, tilt = angles
-        return HeadAngles(pan, tilt, dmx_value(self.head.pan, pan),
-                          dmx_value(self.head.tilt, tilt), False)
+        return self._angles(pan, tilt, False)
 
     def _note_speed(self, key: str, allowed: float, speed: float, pip: int) -> None:
         # excesses less than a beat apart are one range: integer pips make the steps of a
@@ -231,22 +235,24 @@ def _beat(pip: int) -> str:
 
 class UniverseHeads:
     """What a DMX sender of one universe writes for the show's heads, as (channel, byte)
-    pairs: a sender keeps one (its own head rig, stepped once a frame it sends)."""
+    pairs: a sender keeps one (its own head rig, of which it steps the heads of its universe
+    once a frame it sends)."""
 
     def __init__(self, rig: HeadRig, universe: int):
         self.rig = rig
-        self.here = [m.head.universe == universe if m is not None else False
-                     for m in rig.motions]
-        self.motions = [m for m, here in zip(rig.motions, self.here) if here]
+        # (index in a frame, motion) of each head patched in this universe
+        self._placed = [(index, m) for index, m in enumerate(rig.motions)
+                        if m is not None and m.head.universe == universe]
+        self.motions = [m for _, m in self._placed]
 
     @property
     def channels(self) -> list[int]:
         return [channel for m in self.motions for channel, _ in dmx_bytes(m.head, m.centre())]
 
     def send(self, frame) -> list[tuple[int, int]]:
-        return [pair for motion, here, angles in zip(self.rig.motions, self.here,
-                                                     self.rig.step(frame))
-                if here for pair in dmx_bytes(motion.head, angles)]
+        outs, pip = frame.outs, frame.pip
+        return [pair for index, motion in self._placed
+                for pair in dmx_bytes(motion.head, motion.step(outs[index], pip))]
 
     def park(self) -> list[tuple[int, int]]:
         return [pair for m in self.motions for pair in dmx_bytes(m.head, m.hold(m.park))]
