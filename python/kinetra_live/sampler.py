@@ -68,7 +68,6 @@ class Frame:
             names, patterns, pips, raws, fades = self._columns
             self._fixtures = tuple(map(_new_state,
                                        zip(names, patterns, pips, raws, self.outs, fades)))
-            self._columns = None
         return self._fixtures
 
     # what the named tuple it replaces gave
