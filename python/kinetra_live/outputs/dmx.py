@@ -6,6 +6,9 @@ stream with stream-terminated packets when the output closes, so receivers let g
 instead of holding the last look until their timeout. sacn's own socket sends from a thread
 of its own and only to port 5568; the one here is sacn's documented way to replace it, and
 sends each packet as the frame asks to the show's host and port.
+
+Each output packs its universe's bytes itself (`mapping.DmxLayout`, then the heads' bytes),
+once a frame, into a buffer that is always 512 valid DMX values.
 """
 
 from __future__ import annotations
