@@ -10,6 +10,7 @@ import signal
 import struct
 import subprocess
 import sys
+import time
 import tracemalloc
 from array import array
 from fractions import Fraction
@@ -283,6 +284,7 @@ def test_a_terminated_export_leaves_nothing_behind(show_file):
     try:
         while not any(name.endswith(".part") for name in os.listdir(show_file.parent)):
             assert child.poll() is None, child.stderr.read()
+            time.sleep(0.01)
         child.send_signal(signal.SIGTERM)
         err = child.communicate(timeout=120)[1]
     finally:

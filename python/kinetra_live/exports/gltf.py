@@ -9,8 +9,8 @@ cameras point) follows the beam, from the pan and tilt the head is sent (the sam
 mapping as the DMX outputs); with the middle of both ranges on a floor head it points up.
 
 The file must hold every frame, as float32: BYTES_A_FRAME + 12 a fixture + 16 a head, and
-writing it takes about three times that (six for `.gltf`, whose buffer is base64 text). An
-export over MAX_BUFFER_BYTES is refused before it starts.
+writing it takes about three times that at the peak (four for `.gltf`, whose buffer is base64
+text). An export over MAX_BUFFER_BYTES is refused before it starts.
 """
 
 from __future__ import annotations
