@@ -18,7 +18,10 @@ import signal
 import sys
 from pathlib import Path
 
+from ..midi_clock import TraceError
+from ..outputs.degrees import HeadRig
 from ..quoting import one_line, quote
+from .atomic import Interrupted, replacing, signals_raise
 
 FORMATS = ("csv", "gltf", "midi")
 MODULES = {"gltf": "gltf", "midi": "midi_file"}     # each needs a library of the live extra
@@ -43,7 +46,10 @@ def wanted(args: argparse.Namespace) -> bool:
     return args.format != "csv" or args.out is not None
 
 
+# `render` imports this package for its arguments: what it needs of `render` is imported late.
 def _writer(show, args, fps, trace):
+    """The glTF or MIDI file export the arguments ask for, checked before anything is written;
+    None for CSV."""
     from ..render import frame_count
 
     out = args.out
@@ -80,21 +86,13 @@ def _write(show, args, fps, trace, heads, writer, file) -> None:
             lines.writerow(row)
         text.detach()
         return
-    gltf = args.format == "gltf"
     for n, _, frame, angles, sent in frames(show, args.seconds, fps, trace, heads):
-        if gltf:
-            writer.add(n, frame, angles)
-        else:
-            writer.add(n, frame, sent)
+        writer.add(n, frame, angles, sent)
     writer.write(file)
 
 
 def main(show, args: argparse.Namespace, fps: int, trace) -> int:
     """Render to `args.out` in `args.format`; 0, or 2 with one line on standard error."""
-    from ..midi_clock import TraceError
-    from ..outputs.degrees import HeadRig
-    from .atomic import Interrupted, replacing, signals_raise
-
     out = args.out
     try:
         writer = _writer(show, args, fps, trace)
@@ -107,7 +105,7 @@ def main(show, args: argparse.Namespace, fps: int, trace) -> int:
     name = one_line(str(out), 200)
     try:
         with signals_raise(), replacing(out) as file, contextlib.ExitStack() as stack:
-            if hasattr(writer, "__enter__"):
+            if isinstance(writer, contextlib.AbstractContextManager):
                 stack.enter_context(writer)     # its scratch space, gone with the export
             _write(show, args, fps, trace, heads, writer, file)
     except (KeyboardInterrupt, Interrupted) as exc:

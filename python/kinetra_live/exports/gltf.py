@@ -86,7 +86,7 @@ class GltfExport:
         self.rotations = [array("f") for _ in self.heads]
         self.size = show.export.size
 
-    def add(self, n: int, frame, angles) -> None:
+    def add(self, n: int, frame, angles, sent) -> None:
         self.times.append(n / self.fps)
         sx, sy, sz = self.size
         for positions, state in zip(self.positions, frame.fixtures):

@@ -137,7 +137,7 @@ class MidiFileExport:
     def __exit__(self, *_):
         self.spool.close()
 
-    def add(self, n: int, frame, sent) -> None:
+    def add(self, n: int, frame, angles, sent) -> None:
         states = (frame.fixtures if sent is None or self.output is None
                   else sent[self.output][0].fixtures)
         tick = None
