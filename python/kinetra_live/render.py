@@ -115,8 +115,9 @@ def frames(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = 
     timing = RenderTiming(show, fps, heads)
     # one stream of pips for each output's delay and each fixture's lead
     offsets = [Fraction(0)] if timing.offsets.none else timing.offsets.distinct
-    streams = [_timed_pips(show, trace, (Fraction(n, fps) + offset
-                                         for n in range(frame_count(seconds, fps))))
+    count = frame_count(seconds, fps)
+    streams = [_timed_pips(show, trace, map(Fraction(offset).__add__,
+                                            (Fraction(n, fps) for n in range(count))))
                for offset in offsets]
     for n, timed in enumerate(zip(*streams)):
         pips = {offset: pip for offset, (_, pip) in zip(offsets, timed)}
