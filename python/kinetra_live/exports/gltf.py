@@ -33,7 +33,6 @@ BYTES_A_HEAD = 16                     # rotation, a float32 quaternion
 # 128 MiB; it also keeps float32 frame times strictly increasing at any frame rate: at most
 # 2**23 frames, and a float32 step below 2**23 frames' time is less than a frame
 MAX_BUFFER_BYTES = 128 << 20
-FLOAT = gl.FLOAT
 
 _HALF = math.sqrt(0.5)
 
@@ -109,7 +108,7 @@ class GltfExport:
 
         def accessor(data: array, kind: str, width: int, bounds: bool = False) -> int:
             extra = {"min": [min(data)], "max": [max(data)]} if bounds else {}
-            accessors.append(gl.Accessor(bufferView=len(views), componentType=FLOAT,
+            accessors.append(gl.Accessor(bufferView=len(views), componentType=gl.FLOAT,
                                          count=len(data) // width, type=kind, **extra))
             if sys.byteorder == "big":
                 data.byteswap()
@@ -122,22 +121,23 @@ class GltfExport:
         # glTF asks for the bounds of an animation's times
         times = accessor(self.times, gl.SCALAR, 1, bounds=True)
         nodes, samplers, channels = [], [], []
+
+        def animate(node: int, path: str, output: int) -> None:
+            channels.append(gl.AnimationChannel(
+                sampler=len(samplers), target=gl.AnimationChannelTarget(node=node, path=path)))
+            samplers.append(gl.AnimationSampler(input=times, output=output,
+                                                interpolation="LINEAR"))
+
         head_of = {i: k for k, (i, _) in enumerate(self.heads)}
         for i, fixture in enumerate(self.show.fixtures):
+            # the rest pose is the first frame, for a viewer that does not play the animation
             positions = self.positions[i]
             node = gl.Node(name=fixture.name, translation=list(positions[:3]))
-            channels.append(gl.AnimationChannel(
-                sampler=len(samplers), target=gl.AnimationChannelTarget(node=i, path="translation")))
-            samplers.append(gl.AnimationSampler(input=times, output=accessor(positions, gl.VEC3, 3),
-                                                interpolation="LINEAR"))
+            animate(i, "translation", accessor(positions, gl.VEC3, 3))
             if i in head_of:
                 rotations = self.rotations[head_of[i]]
                 node.rotation = list(rotations[:4])
-                channels.append(gl.AnimationChannel(
-                    sampler=len(samplers),
-                    target=gl.AnimationChannelTarget(node=i, path="rotation")))
-                samplers.append(gl.AnimationSampler(
-                    input=times, output=accessor(rotations, gl.VEC4, 4), interpolation="LINEAR"))
+                animate(i, "rotation", accessor(rotations, gl.VEC4, 4))
             nodes.append(node)
         name = self.show.path.stem if self.show.path is not None else "show"
         document = gl.GLTF2(
@@ -151,10 +151,9 @@ class GltfExport:
         document, blob = self._document()
         if self.binary:
             document.set_binary_blob(blob)
-            del blob
             for part in document.save_to_bytes():
                 file.write(part)
             return
         document.buffers[0].uri = gl.DATA_URI_HEADER + base64.b64encode(blob).decode("ascii")
-        del blob
+        del blob        # the base64 text has it: the JSON is the largest copy
         file.write(document.gltf_to_json().encode("utf-8"))
