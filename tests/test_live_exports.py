@@ -4,8 +4,10 @@ import argparse
 import csv
 import errno
 import io
+import json
 import math
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -177,6 +179,47 @@ def test_gltf_holds_every_frame_at_its_time_where_the_render_puts_it(capsys, sho
         towards = [t - p for t, p in zip(target, position)]
         length = math.hypot(*towards)
         assert math.dist((bx, -bz, by), [t / length for t in towards]) < 1e-5
+
+
+THREE = Path("/usr/share/javascript/three")
+PLAY = f"""const fs = require("fs"), vm = require("vm");
+global.THREE = require("{THREE}/build/three.js");
+vm.runInThisContext(fs.readFileSync("{THREE}/examples/js/loaders/GLTFLoader.js", "utf8"));
+const data = fs.readFileSync(process.argv[2]);
+new THREE.GLTFLoader().parse(data.buffer.slice(data.byteOffset, data.byteOffset + data.length),
+                             "", (gltf) => {{
+  const mixer = new THREE.AnimationMixer(gltf.scene);
+  mixer.clipAction(gltf.animations[0]).play();
+  console.log(JSON.stringify(JSON.parse(process.argv[3]).map((t) => {{
+    mixer.setTime(t);
+    return gltf.scene.children.map((n) => [n.name, ...n.position.toArray(),
+                                           ...n.quaternion.toArray()]);
+  }})));
+}}, (error) => {{ console.error(error); process.exit(1); }});
+"""
+
+
+@pytest.mark.skipif(not (shutil.which("node") and (THREE / "build" / "three.js").exists()),
+                    reason="needs node and Debian's libjs-three")
+def test_three_js_plays_the_gltf_at_the_frame_times(capsys, show_file):
+    out = show_file.with_suffix(".glb")
+    assert rendered(capsys, show_file, "--seconds", 2, "--format", "gltf", "--out", out)[0] == 0
+    document = pygltflib.GLTF2().load(str(out))
+    samplers = document.animations[0].samplers
+    frames = [0, 1, 37, 99]
+    # a script of its own: `node -e` would give the loader a module scope it does not expect
+    play = show_file.with_name("play.js")
+    play.write_text(PLAY)
+    played = json.loads(subprocess.run(
+        ["node", str(play), str(out), json.dumps([n / FPS for n in frames])],
+        capture_output=True, text=True, check=True).stdout)
+    for channel in document.animations[0].channels:
+        node, path = channel.target.node, channel.target.path
+        values = accessor_rows(document, samplers[channel.sampler].output)
+        for n, scene in zip(frames, played):
+            got = scene[node][1:4] if path == "translation" else scene[node][4:]
+            assert scene[node][0] == document.nodes[node].name
+            assert all(abs(a - b) < 1e-6 for a, b in zip(got, values[n])), (n, node, path)
 
 
 def test_a_midi_file_carries_the_tempo_map_and_the_csv_values(capsys, show_file):
