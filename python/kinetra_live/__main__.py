@@ -11,7 +11,7 @@ from .quoting import one_line
 # verb -> (module, one-line help); a module offers add_arguments(parser) and main(args) -> int.
 VERBS = {
     "run": ("kinetra_live.run", "follow the show's clock and drive its outputs"),
-    "render": ("kinetra_live.render", "render a show offline to CSV on standard output"),
+    "render": ("kinetra_live.render", "render a show offline: CSV, glTF or a MIDI file"),
     "preview": ("kinetra_live.preview", "serve a page that shows every pattern moving"),
     "gallery": ("kinetra_live.gallery", "write the preview as one offline HTML page"),
 }

@@ -18,6 +18,7 @@ import sys
 from fractions import Fraction
 from pathlib import Path
 
+from . import exports
 from . import show as shows
 from .delays import RenderTiming
 from .midi_clock import MidiClockFollower, Trace, TraceError, read_trace
@@ -38,7 +39,9 @@ LAST_PIP = 2**31 - 1
 
 EXAMPLE = """example:
   python -m kinetra_live render examples/shows/club.toml --seconds 8 > club.csv
-  python -m kinetra_live render show.toml --seconds 4 --midi-clock trace.txt"""
+  python -m kinetra_live render show.toml --seconds 4 --midi-clock trace.txt
+  python -m kinetra_live render show.toml --seconds 60 --format gltf --out show.glb
+  python -m kinetra_live render show.toml --seconds 60 --format midi --out show.mid"""
 
 
 def _seconds(text: str) -> Fraction:
@@ -75,6 +78,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--midi-clock", type=Path, metavar="TRACE",
                         help="a MIDI clock trace (seconds, a blank, the message) to follow "
                              "instead of the show's tempo map")
+    exports.add_arguments(parser)
 
 
 def _timed_pips(show: shows.Show, trace: Trace | None, times):
@@ -98,26 +102,38 @@ def last_seconds(show: shows.Show) -> Fraction:
     return show.clock.tempo_map().seconds_at(Fraction(LAST_PIP + 1, PIPS_PER_BEAT))
 
 
-def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
-         heads: HeadRig | None = None):
-    """The CSV rows of a render, header first, made one frame at a time; `heads` keeps what
-    the moving heads did."""
+def frame_count(seconds: Fraction, fps: int) -> int:
+    return math.ceil(seconds * fps)
+
+
+def frames(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
+           heads: HeadRig | None = None):
+    """(n, pip, frame, head angles, {output: (frame, head angles)} or None) of each frame of a
+    render, made one at a time: what `rows` writes and the exports keep."""
     sampler = Sampler(show)
     heads = HeadRig(show, fps) if heads is None else heads
-    fades = any(f.crossfade is not None for f in show.fixtures)
-    yield HEADER + (FADE_HEADER if fades else ()) + tuple(
-        column for output in show.outputs for column in heads.columns(output))
-    count = math.ceil(seconds * fps)
     timing = RenderTiming(show, fps, heads)
     # one stream of pips for each output's delay and each fixture's lead
     offsets = [Fraction(0)] if timing.offsets.none else timing.offsets.distinct
+    count = frame_count(seconds, fps)
     streams = [_timed_pips(show, trace, map(Fraction(offset).__add__,
                                             (Fraction(n, fps) for n in range(count))))
                for offset in offsets]
     for n, timed in enumerate(zip(*streams)):
         pips = {offset: pip for offset, (_, pip) in zip(offsets, timed)}
-        at, pip = repr(float(Fraction(n, fps))), pips[0]
-        frame, angles, sent = timing.frame(sampler, pips.__getitem__)
+        yield (n, pips[0], *timing.frame(sampler, pips.__getitem__))
+
+
+def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
+         heads: HeadRig | None = None):
+    """The CSV rows of a render, header first, made one frame at a time; `heads` keeps what
+    the moving heads did."""
+    heads = HeadRig(show, fps) if heads is None else heads
+    fades = any(f.crossfade is not None for f in show.fixtures)
+    yield HEADER + (FADE_HEADER if fades else ()) + tuple(
+        column for output in show.outputs for column in heads.columns(output))
+    for n, pip, frame, angles, sent in frames(show, seconds, fps, trace, heads):
+        at = repr(float(Fraction(n, fps)))
         for i, (fixture, state) in enumerate(zip(show.fixtures, frame.fixtures)):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
                    *map(repr, state.raw)]
@@ -157,6 +173,8 @@ def main(args: argparse.Namespace) -> int:
             print(f"render: --seconds: expected at most {float(limit):.6g} for this show "
                   f"(its pips leave 32 bits after that)", file=sys.stderr)
             return 2
+    if exports.wanted(args):
+        return exports.main(show, args, fps, trace)
     writer = csv.writer(sys.stdout, lineterminator="\n")
     heads = HeadRig(show, fps)
     try:

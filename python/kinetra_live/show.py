@@ -7,6 +7,7 @@ Tempos, beats and speeds stay exact `Fraction`s; only values that leave for an o
 
 from __future__ import annotations
 
+import dataclasses
 import math
 import re
 import tomllib
@@ -144,6 +145,11 @@ class Output:
 
 
 @dataclass(frozen=True)
+class ExportSpec:
+    size: tuple[float, float, float] = (1.0, 1.0, 1.0)   # metres that x, y, z = 1 reach
+
+
+@dataclass(frozen=True)
 class Show:
     path: Path | None
     clock: ClockSpec
@@ -153,6 +159,7 @@ class Show:
     fps: int
     on_stop: str
     pack: packs.Pack | None
+    export: ExportSpec = ExportSpec()
 
     def phase_of(self, fixture: Fixture) -> int:
         """The fixture's phase in pips: its own offset plus its group's spread."""
@@ -560,6 +567,19 @@ def _check_reach(fixtures: tuple[Fixture, ...], outputs: tuple[Output, ...]) -> 
                                     f"where {quote(owner)} is sent on output {quote(output.name)}")
 
 
+# far beyond any stage, and far within float32, which a glTF file keeps
+MAX_EXPORT_METRES = 10_000
+
+
+def _export(data: object) -> ExportSpec:
+    table = _Table(data, "export", ("size",))
+    size = table.triple("size", ExportSpec.size, float)
+    if not all(0 < v <= MAX_EXPORT_METRES for v in size):
+        raise table.fail("size", f"expected three numbers of metres above 0 and at most "
+                                 f"{MAX_EXPORT_METRES} for x, y, z")
+    return ExportSpec(size)
+
+
 def _unique(items, what: str) -> None:
     seen: set[str] = set()
     for index, item in enumerate(items):
@@ -571,7 +591,8 @@ def _unique(items, what: str) -> None:
 def parse_show(document: dict, base: Path | None = None) -> Show:
     """The show described by a parsed TOML document; `base` is where a pack path is relative
     to."""
-    top = _Table(document, "", ("clock", "fixture", "group", "output", "fps", "on_stop", "pack"))
+    top = _Table(document, "", ("clock", "fixture", "group", "output", "fps", "on_stop", "pack",
+                                "export"))
     pack = None
     if top.has("pack"):
         pack_path = Path(top.text("pack"))
@@ -595,7 +616,8 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     _check_patches(fixtures)
     _check_reach(fixtures, outputs)
     show = Show(None, clock, fixtures, groups, outputs, top.integer("fps", DEFAULT_FPS, 1, 1000),
-                top.text("on_stop", "park", ON_STOP), pack)
+                top.text("on_stop", "park", ON_STOP), pack,
+                _export(top.raw("export")) if top.has("export") else ExportSpec())
     for index, fixture in enumerate(fixtures):
         if not -I32 <= show.phase_of(fixture) < I32:
             raise ShowError(f"fixture[{index}].phase_pips: phase with spread is outside 32 bits")
@@ -622,9 +644,7 @@ def load_show(path: Path | str) -> Show:
         reason = ("an integer of over 4,300 digits" if "integer string conversion" in str(exc)
                   else one_line(str(exc), 120))
         raise ShowError(f"{where}: not valid TOML: {reason}") from None
-    show = parse_show(document, path.parent)
-    return Show(path, show.clock, show.fixtures, show.groups, show.outputs, show.fps,
-                show.on_stop, show.pack)
+    return dataclasses.replace(parse_show(document, path.parent), path=path)
 
 
 def make_clock(show: Show, **options):
