@@ -18,6 +18,7 @@ pan of the last frame wins, so a head never swings round the long way during a m
 from __future__ import annotations
 
 import math
+from math import atan2, degrees, hypot
 
 Vector = tuple[float, float, float]
 # a beam closer than this to the yoke's axis has no pan of its own: keep the last one
@@ -40,8 +41,8 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
     dx, dy, dz = target[0] - position[0], target[1] - position[1], target[2] - position[2]
     if hang == "truss":
         dx, dz = -dx, -dz
-    across = math.hypot(dx, dy)
-    length = math.hypot(across, dz)
+    across = hypot(dx, dy)
+    length = hypot(across, dz)
     half_pan, half_tilt = pan_span / 2, tilt_span / 2
     pan_low, pan_high = pan_limits
     tilt_low, tilt_high = tilt_limits
@@ -52,8 +53,8 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
         tilt = half_tilt if length == 0.0 or dz > 0 else half_tilt + 180.0
         tilt_kept = min(max(tilt, tilt_low), tilt_high)
         return pan, tilt_kept, tilt_kept != tilt
-    b = math.degrees(math.atan2(across, dz))            # 0 .. 180 from the axis
-    a = math.degrees(math.atan2(dx, -dy))
+    b = degrees(atan2(across, dz))            # 0 .. 180 from the axis
+    a = degrees(atan2(dx, -dy))
     # the usual case: some solution lies within the limits; the nearest pan of a branch is
     # one of three turns
     best = None
@@ -64,10 +65,10 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
         for candidate in (pan, pan - 360.0, pan + 360.0):
             if pan_low <= candidate <= pan_high:
                 distance = abs(candidate - reference)
-                if best is None or distance < best[0]:
-                    best = (distance, candidate, tilt)
+                if best is None or distance < best:
+                    best, best_pan, best_tilt = distance, candidate, tilt
     if best is not None:
-        return best[1], best[2], False
+        return best_pan, best_tilt, False
     # otherwise the least clamped of every solution in reach of the range
     for base_a, base_b in ((a, b), (a + 180.0, -b)):
         tilt = base_b + half_tilt
