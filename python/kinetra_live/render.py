@@ -3,7 +3,8 @@
 Frame n is at exactly n/F seconds (F is the show's `fps` unless given). Its pip comes from
 the show's tempo map, or from a MIDI clock trace played into the clock follower; every fixture
 of a frame sees that pip. Frames are made and written one at a time, so memory does not grow
-with the length of a render. Columns:
+with the length of a render. With `--control FILE` the events a `run` recorded are applied at
+their times, so the render is the set as it was played. Columns:
 frame, seconds, pip, fixture, pattern, fixture_pip, x, y, z (the pattern's exact sample,
 before transforms), then the crossfade's (if the show has one) and each output's values.
 """
@@ -18,10 +19,11 @@ import sys
 from fractions import Fraction
 from pathlib import Path
 
+from . import control as controls
 from . import show as shows
 from .midi_clock import MidiClockFollower, Trace, TraceError, read_trace
 from .outputs import mapping
-from .quoting import quote
+from .quoting import one_line, quote
 from .sampler import Sampler
 from .timebase import PIPS_PER_BEAT, exact
 
@@ -37,7 +39,8 @@ LAST_PIP = 2**31 - 1
 
 EXAMPLE = """example:
   python -m kinetra_live render examples/shows/club.toml --seconds 8 > club.csv
-  python -m kinetra_live render show.toml --seconds 4 --midi-clock trace.txt"""
+  python -m kinetra_live render show.toml --seconds 4 --midi-clock trace.txt
+  python -m kinetra_live render show.toml --seconds 300 --control set.txt"""
 
 
 def _seconds(text: str) -> Fraction:
@@ -74,22 +77,37 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--midi-clock", type=Path, metavar="TRACE",
                         help="a MIDI clock trace (seconds, a blank, the message) to follow "
                              "instead of the show's tempo map")
+    parser.add_argument("--control", type=Path, metavar="FILE",
+                        help="events to apply at their times, as `run --record-control` "
+                             "writes them")
 
 
-def _timed_pips(show: shows.Show, trace: Trace | None, times):
-    """(time, pip) of each time, in order."""
+def _timed_pips(show: shows.Show, trace: Trace | None, times, controller=None, control=()):
+    """(time, pip) of each time, in order; each control event is applied at its time, after
+    the clock messages up to that time."""
     if trace is None:
-        tempo_map = show.clock.tempo_map()
-        for seconds in times:
-            yield seconds, tempo_map.pip_at(seconds)
-        return
-    follower, events = MidiClockFollower(), iter(trace)
-    pending = next(events, None)
+        timeline, clock = controls.MapTimeline(show.clock.tempo_map()), iter(())
+    else:
+        follower = MidiClockFollower()
+        timeline, clock = controls.ClockTimeline(follower, Fraction(0)), iter(trace)
+    if controller is not None:
+        controller.timeline = timeline
+    pending, events = next(clock, None), iter(control)
+    event = next(events, None)
     for seconds in times:
-        while pending is not None and pending[0] <= seconds:
-            follower.feed(*pending)
-            pending = next(events, None)
-        yield seconds, follower.pip_at(seconds)
+        while True:
+            until = seconds if event is None or event[0] > seconds else event[0]
+            while pending is not None and pending[0] <= until:
+                follower.feed(*pending)
+                pending = next(clock, None)
+            if event is None or event[0] > seconds:
+                break
+            try:
+                controller.apply(event.seconds, event.event)
+            except controls.NotApplied as exc:
+                raise controls.ControlFileError(f"line {event.number}: {exc}") from None
+            event = next(events, None)
+        yield seconds, timeline.pip_at(seconds)
 
 
 def last_seconds(show: shows.Show) -> Fraction:
@@ -97,17 +115,22 @@ def last_seconds(show: shows.Show) -> Fraction:
     return show.clock.tempo_map().seconds_at(Fraction(LAST_PIP + 1, PIPS_PER_BEAT))
 
 
-def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None):
-    """The CSV rows of a render, header first, made one frame at a time."""
+def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
+         control=()):
+    """The CSV rows of a render, header first, made one frame at a time; `control` is
+    (seconds, event) pairs in time order."""
     sampler = Sampler(show)
-    fades = any(f.crossfade is not None for f in show.fixtures)
+    controller = controls.Controller(show, sampler, None)
+    fades = any(f.crossfade is not None for f in show.fixtures) or any(
+        line.event.kind == "crossfade" for line in control) or any(
+        target.fade_beats is not None for cue in show.cues for target in cue.targets)
     yield HEADER + (FADE_HEADER if fades else ()) + tuple(
         column for output in show.outputs for column in mapping.columns(output))
     count = math.ceil(seconds * fps)
     times = (Fraction(n, fps) for n in range(count))
-    for n, (time, pip) in enumerate(_timed_pips(show, trace, times)):
+    for n, (time, pip) in enumerate(_timed_pips(show, trace, times, controller, control)):
         at = repr(float(time))
-        for fixture, state in zip(show.fixtures, sampler.frame(pip).fixtures):
+        for fixture, state in zip(show.fixtures, controller.frame(pip).fixtures):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
                    *map(repr, state.raw)]
             if fades:
@@ -143,9 +166,16 @@ def main(args: argparse.Namespace) -> int:
             print(f"render: --seconds: expected at most {float(limit):.6g} for this show "
                   f"(its pips leave 32 bits after that)", file=sys.stderr)
             return 2
+    control = []
+    if args.control is not None:
+        try:
+            control = controls.read_control(args.control, show, tempo=trace is None)
+        except controls.ControlFileError as exc:
+            print(f"render: --control: {exc}", file=sys.stderr)
+            return 2
     writer = csv.writer(sys.stdout, lineterminator="\n")
     try:
-        for row in rows(show, args.seconds, fps, trace):
+        for row in rows(show, args.seconds, fps, trace, control):
             writer.writerow(row)
         sys.stdout.flush()
     except BrokenPipeError:
@@ -154,5 +184,9 @@ def main(args: argparse.Namespace) -> int:
     except (OSError, TraceError) as exc:
         # the trace changed or went away after it was checked
         print(f"render: --midi-clock: {exc}", file=sys.stderr)
+        return 2
+    except controls.ControlFileError as exc:
+        print(f"render: --control: {one_line(str(args.control), 200)}:"
+              f"{str(exc).removeprefix('line ')}", file=sys.stderr)
         return 2
     return 0
