@@ -25,10 +25,12 @@ import statistics
 import sys
 import time
 from fractions import Fraction
+from pathlib import Path
 
 import kinetra
 
 from kinetra_live.outputs import mapping, open_output
+from kinetra_live.outputs.degrees import HeadRig, dmx_bytes
 from kinetra_live.run import Runner
 from kinetra_live.sampler import Sampler
 from kinetra_live.show import parse_show
@@ -192,6 +194,50 @@ def dmx_libraries() -> None:
           f"{1e6 / sacn_us:8.0f} frames/s, as the sACN output sends it on each frame")
 
 
+PROFILE = Path(__file__).resolve().parent.parent / "examples" / "fixtures" / "xs-250-spot.json"
+PROFILE_GOAL = 3.0
+
+
+def profile_cost(count: int = 512) -> float | None:
+    """`profile_ratio`: a frame of `count` heads from a real fixture profile (16-bit pan and
+    tilt, degrees, limits, half of them aimed at a point) mapped to DMX bytes, over the bare
+    samples of the same fixtures."""
+    if not PROFILE.is_file():
+        print(f"profile_ratio: skipped, no fixture profile at {PROFILE}")
+        return None
+    plain = show_of(count)
+    fixtures = []
+    for i, f in enumerate(plain.fixtures):
+        fixture = {"name": f.name, "pattern": f.pattern, "phase_pips": f.phase_pips,
+                   "speed": str(f.speed), "profile": str(PROFILE), "mode": "Standard",
+                   "universe": 1 + i // 32, "address": 1 + 16 * (i % 32),
+                   "limits": {"pan": [20, 520], "tilt": [10, 260]}, "hang": "truss"}
+        if i % 2:
+            fixture.update(position=[i % 16 - 8, 8, 6],
+                           aim={"at": [0, 3, 0], "size": [2, 2, 0]})
+        fixtures.append(fixture)
+    show = parse_show({"clock": {"bpm": 128}, "fps": 44, "fixture": fixtures})
+    sampler, heads = Sampler(show), HeadRig(show, show.fps)
+    pairs = [(f.pattern, show.phase_of(f)) for f in show.fixtures]
+    patches = [f.head for f in show.fixtures]
+    sample = kinetra.sample
+
+    def bare(pip):
+        for name, phase in pairs:
+            sample(name, pip + phase).as_tuple()
+
+    def with_profiles(pip):
+        for head, angles in zip(patches, heads.step(sampler.frame(pip))):
+            dmx_bytes(head, angles)
+
+    frames = max(20, 20000 // count)
+    base, profiled = best_ms(bare, frames), best_ms(with_profiles, frames)
+    ratio = profiled / base
+    print(f"{count} heads from a profile, degrees, limits, half aimed, to DMX bytes: "
+          f"{profiled:.3f} ms, profile_ratio {ratio:.2f} (goal at most {PROFILE_GOAL:g})")
+    return ratio
+
+
 class RealClock:
     """A tempo map read on the monotonic clock, as the live loop reads it."""
     name = "internal"
@@ -249,6 +295,9 @@ def main() -> int:
     args = parser.parse_args()
     figures = frame_costs()
     figures.update(output_costs())
+    ratio = profile_cost()
+    if ratio is not None:
+        figures["profile_ratio"] = round(ratio, 3)
     if args.dmx:
         dmx_libraries()
     if args.jitter:

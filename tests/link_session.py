@@ -32,9 +32,10 @@ def foreign(bpm):
     peer.enabled = True
     print("up", flush=True)
     for line in sys.stdin:
+        at = peer.clock().micros()
         if line.startswith("tempo"):
             state = peer.captureAppSessionState()
-            state.setTempo(float(line.split()[1]), peer.clock().micros())
+            state.setTempo(float(line.split()[1]), at)
             peer.commitAppSessionState(state)
         if line.startswith("beat"):
             # its beat at a time of the host's clock, which every peer here reads alike
@@ -42,7 +43,7 @@ def foreign(bpm):
             print(peer.captureAppSessionState().beatAtTime(int(micros), float(quantum)),
                   flush=True)
             continue
-        print(peer.captureAppSessionState().tempo(), peer.numPeers(), flush=True)
+        print(peer.captureAppSessionState().tempo(), peer.numPeers(), at, flush=True)
 
 
 def follow():
@@ -51,7 +52,10 @@ def follow():
     time.sleep(1)  # a session that was there before us
     clock = LinkClock(90, 4)
     wait_for_peers(lambda: clock.peers)
-    time.sleep(0.3)
+    # Joined once the session's timeline has reached us: our own tempo is for when we are alone.
+    deadline = time.monotonic() + 30
+    while clock.bpm_at(clock.now()) == 90 and time.monotonic() < deadline:
+        time.sleep(0.01)
     peer.stdin.write("report\n")
     peer.stdin.flush()
     foreign_tempo = float(peer.stdout.readline().split()[0])
@@ -62,10 +66,14 @@ def follow():
             peer.stdin.write("tempo 150\n" if k == 200 else "tempo 100\n")
             peer.stdin.flush()
         now = clock.now()
-        reads.append((str(now), str(clock.beat_at(now))))
+        # The tempo after the beat: a read that shows a new tempo has seen it by then.
+        reads.append((str(now), str(clock.beat_at(now)), str(clock.bpm_at(now))))
         time.sleep(0.003)
+    # When the peer made each change, on the clock every process of the machine shares.
+    changes = [str(Fraction(int(peer.stdout.readline().split()[2]), 1_000_000)) for _ in range(2)]
     print(json.dumps({"joined": str(joined), "foreign_after_join": foreign_tempo,
-                      "final": str(clock.bpm_at(clock.now())), "reads": reads}))
+                      "final": str(clock.bpm_at(clock.now())), "reads": reads,
+                      "changes": changes}))
     peer.stdin.close()
     peer.wait()
     clock.close()

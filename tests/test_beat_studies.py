@@ -212,9 +212,13 @@ def _score(**lanes):
     ({"kick": [[0, 1.0, 32]]}, "[pip, velocity]"),
     ({"bass": [[0, 1.0, 96], [64, 0.8]]}, "lasts past the next"),
     ({"bass": [[0, 1.0, 32], [192, 1.0, 96]]}, "lasts past the first"),
-    ({"bass": [[0, 1.0, 32, 5.0, 0]]}, "both a target and a time"),
-    ({"bass": [[0, 1.0, 32, 5.0, 48]]}, "at most the note's length"),
-    ({"bass": [[0, 1.0, 32, 5]]}, "slide_pips]"),
+    ({"bass": [[0, 1.0, 32, 0.0, 5.0, 0]]}, "both a target and a time"),
+    ({"bass": [[0, 1.0, 32, 0.0, 5.0, 48]]}, "at most the note's length"),
+    ({"bass": [[0, 1.0, 32, 0.0, 5]]}, "slide_pips]"),
+    ({"bass": [[0, 1.0, 32, 5.0, 0]]}, "slide_pips]"),
+    ({"bass": [[0, 1.0, 32, "12"]]}, "slide_pips]"),
+    ({"bass": [[0, 1.0, 32, -13.0]]}, "pitch and slide stay within"),
+    ({"bass": [[0, 1.0, 32, 12.0, 13.0, 8]]}, "pitch and slide stay within"),
 ])
 def test_a_faulty_score_fails_with_a_message(lanes, fault):
     from catalogue_data import DataError
@@ -280,3 +284,70 @@ def test_a_gesture_gives_way_only_where_the_lane_is_already_steep(gain):
     assert max(abs(lane[k] - lane[k - 1]) for k in range(256)) <= limit * (1 + 1e-12)
     assert 0 < on_ramp < 0.5 * 0.3 / gain
     assert max(lane[120:]) == pytest.approx(0.3 / gain)
+
+
+def test_identical_hits_step_the_same_way_up_or_down():
+    """In y the step answers each struck hit once, by its role: a hit that recurs with the same
+    lanes and velocities lifts or drops the same way each time (x alternates, as its words say).
+    A hit's answer is the bend of y at it: a lift is a dip of y between its neighbours."""
+    from families.beat.motions import motion_lanes
+    from families.beat.score import DEPTH, FLUTTER, Score
+
+    mixed = []
+    for style, raw in SCORES.items():
+        bare = dict(raw, lanes={k: v for k, v in raw["lanes"].items() if k not in FLUTTER})
+        ys = np.array(motion_lanes("step", Score(style, bare, raw["period_pips"]))[1])
+        bend = ys - (np.roll(ys, 4) + np.roll(ys, -4)) / 2
+        played = {}
+        for name, hits in bare["lanes"].items():
+            for pip, vel, *_ in hits if name not in DEPTH else ():
+                played.setdefault(pip, []).append((name, vel))
+        ways = {}
+        for pip, notes in played.items():
+            if abs(bend[pip]) > 0.01 * np.abs(ys).max():
+                ways.setdefault(tuple(sorted(notes)), set()).add(bool(bend[pip] > 0))
+        mixed += [(style, sig) for sig, way in ways.items() if len(way) > 1]
+    assert not mixed
+
+
+def test_a_note_an_octave_up_moves_further_than_the_root():
+    from families.beat.motions import motion_lanes
+
+    lines = [_score(kick=[[0, 1.0]], bass=[[64, 0.8, 48, pitch]]) for pitch in (0.0, 12.0)]
+    depth = [np.abs(motion_lanes("glide", s)[2]).max() for s in lines]
+    assert depth[1] > 1.2 * depth[0]
+
+
+def test_every_dive_plunges_and_surfaces(beat_rows):
+    held = []
+    for name, (_, s) in beat_rows.items():
+        if name.endswith("_dive"):
+            z = s[:, 2]
+            if z.min() > -0.6 or (np.abs(z) < 0.1).mean() < 0.3:
+                held.append((name, round(z.min(), 2), round((np.abs(z) < 0.1).mean(), 2)))
+    assert not held
+
+
+def test_every_spring_comes_to_rest_between_pushes(beat_rows):
+    restless = []
+    for name, (row, s) in beat_rows.items():
+        if name.endswith("_spring"):
+            speed = np.abs(np.roll(s, -1, axis=0) - s)[:, :row.dimensions]
+            still = (speed < 0.002).mean(axis=0)
+            if still.min() < 0.05:
+                restless.append((name, still.round(3).tolist()))
+    assert not restless
+
+
+def test_every_slalom_travels_an_s(beat_rows):
+    """Along its travel in y the slalom swings out to one side and then the other: x follows
+    one sine period of the height, as the gates of an S, not a figure eight."""
+    crooked = []
+    for name, (_, s) in beat_rows.items():
+        if name.endswith("_slalom"):
+            x, y = s[:, 0], s[:, 1]
+            height = (y - (y.max() + y.min()) / 2) / ((y.max() - y.min()) / 2)
+            bend = abs(np.corrcoef(x, np.sin(np.pi * height))[0, 1])
+            if bend < 0.6:
+                crooked.append((name, round(bend, 2)))
+    assert not crooked

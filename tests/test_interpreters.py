@@ -83,6 +83,7 @@ print(json.dumps(out))
 """
 
 
+@pytest.mark.interpreter_build
 def test_newest_interpreter_refuses_sub_interpreters_and_keeps_working():
     found = newest_python()
     if found is None:

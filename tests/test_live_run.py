@@ -47,7 +47,11 @@ def test_run_drives_osc_and_parks_on_sigterm(tmp_path):
             time.sleep(0.02)
         process.send_signal(signal.SIGTERM)
         _, err = process.communicate(timeout=30)
-        time.sleep(0.2)
+        # The park frame is the last one sent; wait for the server to have handled it.
+        deadline = time.monotonic() + 30
+        while (0.5, -0.5, 0.0) not in [args for _, args in received] \
+                and time.monotonic() < deadline:
+            time.sleep(0.01)
     finally:
         server.shutdown()
         server.server_close()

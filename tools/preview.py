@@ -4,8 +4,9 @@
 
 Each argument selects the rows whose name starts with it (or whose recipe it names). No
 build is needed: the rows come from the generator's own recipes. Rows are shown even when
-they miss the motion bar, which the flags STEP, SEAM and SPAN point out. The contact sheet
-needs matplotlib, which nothing else here does.
+they miss the motion bar, which the flags STEP, SEAM and SPAN point out; the first fault the
+build would stop at (a declared axis or peak the row misses, say) follows the row. The
+contact sheet needs matplotlib, which nothing else here does.
 """
 
 from __future__ import annotations
@@ -18,8 +19,9 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "src" / "catalogue"))
 sys.path.insert(0, str(ROOT / "tools"))
 
+import checks  # noqa: E402
 import pattern_bar  # noqa: E402
-from catalogue_data import read_table  # noqa: E402
+from catalogue_data import DataError, read_table  # noqa: E402
 from generate import compute_row  # noqa: E402
 
 
@@ -71,12 +73,20 @@ def main() -> int:
     parser.add_argument("--sheet", type=Path, help="write a PNG contact sheet here")
     args = parser.parse_args()
 
-    table = read_table(args.data / "catalogue.tsv")
+    try:
+        table = read_table(args.data / "catalogue.tsv")
+    except (OSError, DataError) as exc:
+        print(f"preview.py: {exc}", file=sys.stderr)
+        return 2
     chosen = [r for r in table if any(r.name.startswith(s) or r.recipe == s for s in args.select)]
     patterns = {}
     print(f"{'row':34} {'P':>5} {'D'} {'peak':>8} {'maxstep':>8} {'seam':>6} spans")
     for row in chosen:
-        samples = compute_row(row, args.data)
+        try:
+            samples = compute_row(row, args.data)
+        except DataError as exc:
+            print(f"preview.py: {exc}", file=sys.stderr)
+            return 1
         patterns[row.name] = samples
         sp = pattern_bar.spans(samples)
         flags = []
@@ -89,6 +99,10 @@ def main() -> int:
         print(f"{row.name:34} {row.period_pips:5} {row.dimensions} {pattern_bar.peak(samples):8.5f} "
               f"{pattern_bar.max_step(samples):8.4f} {pattern_bar.seam_jump(samples):6.3f} "
               f"{sp[0]:.2f} {sp[1]:.2f} {sp[2]:.2f} {' '.join(flags)}")
+        try:
+            checks.check_samples(row, samples)
+        except checks.CatalogueError as exc:
+            print(f"    {exc}")
     if len(patterns) > 1:
         d, a, b = pattern_bar.closest_pair(patterns)
         print(f"closest pair: {a} / {b}, RMS {d:.4f}" + ("  TOO CLOSE" if d < pattern_bar.MIN_RMS else ""))

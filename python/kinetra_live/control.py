@@ -399,10 +399,8 @@ class Controller:
     # -- frames and status
 
     def frame(self, pip: int):
-        """The sampler's frame at `pip` after the changes due by then; in a blackout every
-        output is at the centre, parked at each fixture's park."""
-        if self._pending and self._pending[0][0] <= pip:
-            self.settle(pip)
+        """The sampler's frame at `pip` (`settle` first applies the changes due by then); in a
+        blackout every output is at the centre, parked at each fixture's park."""
         frame = self.sampler.frame(pip)
         if self.mode is None:
             return frame

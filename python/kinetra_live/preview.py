@@ -28,9 +28,11 @@ from . import page_data
 from .packs import Pack, PackError, read_pack
 from .sampler import Sampler
 from .show import ShowError, load_show, make_clock
+from .stage_view import StageView
 
 ASSETS = {"/": ("index.html", "text/html"), "/index.html": ("index.html", "text/html"),
-          "/preview.js": ("preview.js", "text/javascript"), "/preview.css": ("preview.css", "text/css")}
+          "/preview.js": ("preview.js", "text/javascript"), "/preview.css": ("preview.css", "text/css"),
+          "/stage.html": ("stage.html", "text/html"), "/stage.js": ("stage.js", "text/javascript")}
 
 
 class PreviewApp:
@@ -42,6 +44,7 @@ class PreviewApp:
         self.entries = page_data.entries(pack)
         self.by_key = {(e["kind"], e["name"]): e for e in self.entries}
         self.show, self.clock, self.sampler = show, clock, None
+        self.stage = None if show is None else StageView(show)
         about = None
         if show is not None:
             self.sampler = Sampler(show)
@@ -78,6 +81,8 @@ class PreviewApp:
             return HTTPStatus.OK, "application/json", self.index
         if url.path == "/api/frame" and self.sampler is not None:
             return HTTPStatus.OK, "application/json", json.dumps(self.frame()).encode()
+        if url.path.startswith("/api/stage/") and self.stage is not None:
+            return self.stage.answer(url.path, url.query, self)
         if url.path == "/api/samples":
             query = parse_qs(url.query)
             body = self.samples(query.get("kind", [""])[0], query.get("name", [""])[0])

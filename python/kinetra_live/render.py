@@ -21,8 +21,9 @@ from pathlib import Path
 
 from . import control as controls
 from . import show as shows
+from .delays import RenderTiming
 from .midi_clock import MidiClockFollower, Trace, TraceError, read_trace
-from .outputs import mapping
+from .outputs.degrees import HeadRig
 from .quoting import one_line, quote
 from .sampler import Sampler
 from .timebase import PIPS_PER_BEAT, exact
@@ -82,11 +83,13 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
                              "writes them")
 
 
-def _timed_pips(show: shows.Show, trace: Trace | None, times, controller=None, control=()):
-    """(time, pip) of each time, in order; each control event is applied at its time, after
-    the clock messages up to that time."""
+def _timed_pips(show: shows.Show, trace: Trace | None, times, controller=None, control=(),
+                tempo_map=None):
+    """(time, pip) of each time, in order. The controller's events are applied each at its
+    time, after the clock messages up to that time; `tempo_map` is one they edit."""
     if trace is None:
-        timeline, clock = controls.MapTimeline(show.clock.tempo_map()), iter(())
+        timeline = controls.MapTimeline(tempo_map or show.clock.tempo_map())
+        clock = iter(())
     else:
         follower = MidiClockFollower()
         timeline, clock = controls.ClockTimeline(follower, Fraction(0)), iter(trace)
@@ -96,16 +99,16 @@ def _timed_pips(show: shows.Show, trace: Trace | None, times, controller=None, c
     event = next(events, None)
     for seconds in times:
         while True:
-            until = seconds if event is None or event[0] > seconds else event[0]
+            until = seconds if event is None or event.seconds > seconds else event.seconds
             while pending is not None and pending[0] <= until:
                 follower.feed(*pending)
                 pending = next(clock, None)
-            if event is None or event[0] > seconds:
+            if event is None or event.seconds > seconds:
                 break
             try:
                 controller.apply(event.seconds, event.event)
             except controls.NotApplied as exc:
-                raise controls.ControlFileError(f"line {event.number}: {exc}") from None
+                raise controls.ControlFileError(f"{event.number}: {exc}") from None
             event = next(events, None)
         yield seconds, timeline.pip_at(seconds)
 
@@ -116,21 +119,34 @@ def last_seconds(show: shows.Show) -> Fraction:
 
 
 def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
-         control=()):
-    """The CSV rows of a render, header first, made one frame at a time; `control` is
-    (seconds, event) pairs in time order."""
-    sampler = Sampler(show)
-    controller = controls.Controller(show, sampler, None)
+         heads: HeadRig | None = None, control=()):
+    """The CSV rows of a render, header first, made one frame at a time; `heads` keeps what
+    the moving heads did; `control` is the lines of a control file."""
+    controller = controls.Controller(show, Sampler(show), None)
+    heads = HeadRig(show, fps) if heads is None else heads
     fades = any(f.crossfade is not None for f in show.fixtures) or any(
         line.event.kind == "crossfade" for line in control) or any(
         target.fade_beats is not None for cue in show.cues for target in cue.targets)
     yield HEADER + (FADE_HEADER if fades else ()) + tuple(
-        column for output in show.outputs for column in mapping.columns(output))
+        column for output in show.outputs for column in heads.columns(output))
     count = math.ceil(seconds * fps)
-    times = (Fraction(n, fps) for n in range(count))
-    for n, (time, pip) in enumerate(_timed_pips(show, trace, times, controller, control)):
-        at = repr(float(time))
-        for fixture, state in zip(show.fixtures, controller.frame(pip).fixtures):
+    timing = RenderTiming(show, fps, heads)
+    # one stream of pips for each output's delay and each fixture's lead
+    offsets = [Fraction(0)] if timing.offsets.none else timing.offsets.distinct
+    # Every stream reads the tempo map the events edit; the undelayed one applies them (the
+    # streams ahead of it come after it in this order).
+    shared = show.clock.tempo_map() if trace is None else None
+    streams = [_timed_pips(show, trace, map(Fraction(offset).__add__,
+                                            (Fraction(n, fps) for n in range(count))),
+                           controller if offset == 0 else None, control if offset == 0 else (),
+                           shared)
+               for offset in offsets]
+    for n, timed in enumerate(zip(*streams)):
+        pips = {offset: pip for offset, (_, pip) in zip(offsets, timed)}
+        at, pip = repr(float(Fraction(n, fps))), pips[0]
+        controller.settle(min(pips.values()))
+        frame, angles, sent = timing.frame(controller, pips.__getitem__)
+        for i, (fixture, state) in enumerate(zip(show.fixtures, frame.fixtures)):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
                    *map(repr, state.raw)]
             if fades:
@@ -138,7 +154,10 @@ def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = No
                 row += (["", "", "", "", ""] if fade is None else
                         [fade.to, repr(fade.weight), *map(repr, fade.raw)])
             for output in show.outputs:
-                row += mapping.column_values(output, fixture, state.out)
+                out, head = state.out, angles[i]
+                if sent is not None:
+                    out, head = sent[output.name][0].fixtures[i].out, sent[output.name][1][i]
+                row += heads.column_values(output, fixture, out, head)
             yield row
 
 
@@ -174,8 +193,9 @@ def main(args: argparse.Namespace) -> int:
             print(f"render: --control: {exc}", file=sys.stderr)
             return 2
     writer = csv.writer(sys.stdout, lineterminator="\n")
+    heads = HeadRig(show, fps)
     try:
-        for row in rows(show, args.seconds, fps, trace, control):
+        for row in rows(show, args.seconds, fps, trace, heads, control):
             writer.writerow(row)
         sys.stdout.flush()
     except BrokenPipeError:
@@ -186,7 +206,8 @@ def main(args: argparse.Namespace) -> int:
         print(f"render: --midi-clock: {exc}", file=sys.stderr)
         return 2
     except controls.ControlFileError as exc:
-        print(f"render: --control: {one_line(str(args.control), 200)}:"
-              f"{str(exc).removeprefix('line ')}", file=sys.stderr)
+        print(f"render: --control: {one_line(str(args.control), 200)}:{exc}", file=sys.stderr)
         return 2
+    for line in heads.report():
+        print(f"render: {line}", file=sys.stderr)
     return 0

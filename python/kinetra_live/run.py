@@ -21,6 +21,7 @@ from pathlib import Path
 
 from . import show as shows
 from .clocks import InternalClock
+from .delays import Offsets
 from .outputs import OutputError, check_midi_port, check_output, open_output
 from .quoting import one_line
 from .sampler import Sampler
@@ -39,6 +40,7 @@ class Runner:
                  sleep=time.sleep, status=None):
         self.show, self.clock, self.senders = show, clock, list(senders)
         self.sampler = Sampler(show)
+        self.offsets = Offsets(show)
         self.period_ns = 10**9 // show.fps
         self._now_ns, self._sleep, self._status = now_ns, sleep, status
         self.frames = self.late = 0
@@ -48,10 +50,16 @@ class Runner:
     def send_frame(self):
         """Read the clock once and send the frame of that pip to every output."""
         started = self._now_ns()
-        pip = self.clock.pip_at(self.clock.now())
-        frame = self.sampler.frame(pip)
-        for sender in self.senders:
-            sender.send(frame)
+        now = self.clock.now()
+        if self.offsets.none:
+            frame = self.sampler.frame(self.clock.pip_at(now))
+            for sender in self.senders:
+                sender.send(frame)
+        else:
+            frame, by_output = self.offsets.frames(self.sampler,
+                                                   lambda ahead: self.clock.pip_at(now + ahead))
+            for sender in self.senders:
+                sender.send(by_output[sender.output.name])
         self.frame_ns = self._now_ns() - started
         self.frames += 1
         return frame

@@ -16,6 +16,7 @@ from fractions import Fraction
 from pathlib import Path
 
 
+from . import heads
 from . import names as pattern_names
 from . import packs, timebase
 from .quantise import Quantise, parse_quantise
@@ -112,6 +113,8 @@ class Fixture:
     osc_address: str | None
     dmx: DmxPatch | None
     midi: MidiPatch | None
+    head: heads.HeadPatch | None = None      # a moving head from a fixture profile
+    lead_ms: Fraction = Fraction(0)          # sent this far ahead (motor lag)
 
 
 @dataclass(frozen=True)
@@ -139,6 +142,7 @@ class Output:
     universe: int | None
     prefix: str
     bundle: bool | None = None   # OSC: None bundles only shows of more than 16 fixtures
+    delay_ms: Fraction = Fraction(0)    # how late this output shows what it gets
 
 
 @dataclass(frozen=True)
@@ -437,7 +441,8 @@ def _midi(data: object, where: str) -> MidiPatch:
 
 
 FIXTURE_KEYS = ("name", "pattern", "phase_pips", "speed", "scale", "invert", "swap",
-                "rotate_degrees", "park", "crossfade", "osc_address", "dmx", "midi")
+                "rotate_degrees", "park", "crossfade", "osc_address", "dmx", "midi", "lead_ms"
+                ) + heads.HEAD_KEYS
 
 
 def _pattern(table: _Table, key: str, pack: packs.Pack | None) -> str:
@@ -447,7 +452,8 @@ def _pattern(table: _Table, key: str, pack: packs.Pack | None) -> str:
     return name
 
 
-def _fixture(data: object, index: int, pack: packs.Pack | None) -> Fixture:
+def _fixture(data: object, index: int, pack: packs.Pack | None,
+             base: Path | None = None) -> Fixture:
     where = f"fixture[{index}]"
     table = _Table(data, where, FIXTURE_KEYS)
     name = table.name()
@@ -474,7 +480,8 @@ def _fixture(data: object, index: int, pack: packs.Pack | None) -> Fixture:
         name, pattern, table.integer("phase_pips", 0), speed, scale, invert, swap,
         table.number("rotate_degrees", 0.0), park, crossfade, osc_address,
         _dmx(table.raw("dmx"), f"{where}.dmx") if table.has("dmx") else None,
-        _midi(table.raw("midi"), f"{where}.midi") if table.has("midi") else None)
+        _midi(table.raw("midi"), f"{where}.midi") if table.has("midi") else None,
+        heads.read_head(table, where, base), _offset_ms(table, "lead_ms"))
 
 
 def _group(data: object, index: int, names: set[str], grouped: set[str]) -> Group:
@@ -519,7 +526,7 @@ def _host_port(table: _Table, kind: str, key: str = "address") -> tuple[str, int
 
 def _output(data: object, index: int) -> Output:
     table = _Table(data, f"output[{index}]", ("kind", "name", "address", "universe", "prefix",
-                                                        "bundle"))
+                                                        "bundle", "delay_ms"))
     kind = table.text("kind", choices=OUTPUT_KINDS)
     for key in ("universe", "prefix", "bundle"):
         if table.has(key) and key not in OUTPUT_KEYS[kind]:
@@ -535,7 +542,19 @@ def _output(data: object, index: int) -> Output:
     bundle = table.raw("bundle")
     if bundle is not None and not isinstance(bundle, bool):
         raise table.fail("bundle", "expected true or false")
-    return Output(kind, table.name("name", kind), address, port, universe, prefix, bundle)
+    return Output(kind, table.name("name", kind), address, port, universe, prefix, bundle,
+                  _offset_ms(table, "delay_ms"))
+
+
+MAX_OFFSET_MS = 10_000
+
+
+def _offset_ms(table: _Table, key: str) -> Fraction:
+    value = table.exact(key, Fraction(0))
+    if abs(value) > MAX_OFFSET_MS:
+        raise table.fail(key, f"expected milliseconds from -{MAX_OFFSET_MS} to "
+                              f"{MAX_OFFSET_MS}, got {quote(table.raw(key))}")
+    return value
 
 
 def _check_patches(fixtures: tuple[Fixture, ...]) -> None:
@@ -550,6 +569,10 @@ def _check_patches(fixtures: tuple[Fixture, ...]) -> None:
                 raise ShowError(f"{where}: {what} is already used by {quote(owner)}")
             claimed.add(slot)
 
+        if fixture.head is not None:
+            for channel in fixture.head.channels:
+                claim(("dmx", fixture.head.universe, channel), f"fixture[{index}].address",
+                      f"channel {channel} of universe {fixture.head.universe}")
         if fixture.dmx is not None:
             patch = fixture.dmx
             for key in ("pan", "tilt"):
@@ -572,11 +595,12 @@ def _check_reach(fixtures: tuple[Fixture, ...], outputs: tuple[Output, ...]) -> 
     dmx = [o for o in outputs if o.kind in UNIVERSES]
     sent = {o.universe for o in dmx}
     for index, fixture in enumerate(fixtures):
-        if dmx and fixture.dmx is not None and fixture.dmx.universe not in sent:
-            raise ShowError(f"fixture[{index}].dmx.universe: no output sends universe "
-                            f"{fixture.dmx.universe} (the DMX outputs send "
-                            f"{', '.join(map(str, sorted(sent)))})")
-    patched = {f.dmx.universe for f in fixtures if f.dmx is not None}
+        for patch, key in ((fixture.dmx, "dmx.universe"), (fixture.head, "universe")):
+            if dmx and patch is not None and patch.universe not in sent:
+                raise ShowError(f"fixture[{index}].{key}: no output sends universe "
+                                f"{patch.universe} (the DMX outputs send "
+                                f"{', '.join(map(str, sorted(sent)))})")
+    patched = {p.universe for f in fixtures for p in (f.dmx, f.head) if p is not None}
     for index, output in enumerate(outputs):
         if output.kind in UNIVERSES and output.universe not in patched:
             raise ShowError(f"output[{index}].universe: no fixture is patched on universe "
@@ -721,7 +745,7 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     if not top.has("clock"):
         raise top.fail("clock", "missing")
     clock = _clock(top.raw("clock"))
-    fixtures = tuple(_fixture(d, i, pack) for i, d in enumerate(top.tables("fixture")))
+    fixtures = tuple(_fixture(d, i, pack, base) for i, d in enumerate(top.tables("fixture")))
     if not fixtures:
         raise top.fail("fixture", "a show needs at least one fixture")
     _unique(fixtures, "fixture")

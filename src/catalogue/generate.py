@@ -1,7 +1,9 @@
 """Generate the sampled catalogue from the pattern data.
 
-Reads data/catalogue.tsv and each recipe's parameters, computes every row's samples,
-checks the catalogue's invariants and writes, only where their content changed:
+Reads data/catalogue.tsv and each recipe's parameters, checks the rules the data states of
+itself (data_rules.py), computes every row's samples and checks them against the catalogue's
+invariants and what the row's line declares, stopping at the first fault with the file, line
+and row to fix, and writes, only where their content changed:
   catalogue_samples.bin  the sample block, little-endian binary64 triples
   catalogue_samples.S    the block as read-only data (assembled by .incbin)
   catalogue_table.cpp    the rows, one accessor per row and the sorted name index
@@ -11,15 +13,17 @@ from __future__ import annotations
 
 import argparse
 import functools
+import multiprocessing
 import os
 import sys
 import time
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import ProcessPoolExecutor, as_completed
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import checks  # noqa: E402
+import data_rules  # noqa: E402
 import generated_sources  # noqa: E402
 from catalogue_data import DataError, Row, read_table  # noqa: E402
 from params import ParamFile  # noqa: E402
@@ -40,52 +44,105 @@ def _param_file(data_dir: Path, name: str) -> ParamFile:
     return ParamFile(data_dir, name)
 
 
+def _row_fault(row: Row, message: str, where: str | None = None) -> DataError:
+    """A fault of a row, at `where` (data/FILE:LINE) or else at the row's line of the table."""
+    return DataError(f"{where or row.where}: row {row.index} {row.name}: {message}")
+
+
 def compute_row(row: Row, data_dir: Path) -> Samples:
-    """The row's samples rounded to twelve decimals; DataError names the row and the fault."""
+    """The row's samples rounded to twelve decimals; DataError names the line, the row and
+    the fault (for a fault found while reading parameters, the line of the last key read)."""
     recipe = RECIPES.get(row.recipe)
     if recipe is None:
-        raise DataError(f"row {row.index} {row.name}: there is no recipe {row.recipe!r}")
+        raise _row_fault(row, f"there is no recipe {row.recipe!r}")
+    files = _param_file(data_dir, recipe.data) if recipe.data else None
+    if files is not None:
+        files.trail.note(None, ())
     try:
-        params = _param_file(data_dir, recipe.data).params if recipe.data else None
-        raw = recipe.compute(row, params)
-    except DataError as exc:
-        raise DataError(f"row {row.index} {row.name}: {exc}") from None
+        raw = recipe.compute(row, files.params if files else None)
     except Exception as exc:
-        exc.add_note(f"in row {row.index} {row.name} (recipe {row.recipe})")
-        raise
+        where = files.located(files.trail.where, files.trail.keys) \
+            if files is not None and files.trail.where else None
+        message = str(exc) if isinstance(exc, DataError) else f"{type(exc).__name__}: {exc}"
+        raise _row_fault(row, message, where) from None
     return [tuple(round12(float(v)) for v in s) for s in raw]
 
 
 def checked_row(row: Row, data_dir: Path) -> Samples:
     samples = compute_row(row, data_dir)
-    checks.check_samples(row, samples, RECIPES[row.recipe].rule)
+    checks.check_samples(row, samples)
     return samples
+
+
+def check_rules(rows: list[Row], data_dir: Path) -> None:
+    """The rules the data states about itself, row by row: the first fault, at its line."""
+    for row in rows:
+        rule = data_rules.RULES.get(row.recipe)
+        if rule is None:
+            continue
+        files = _param_file(data_dir, RECIPES[row.recipe].data)
+        raw = {stem: values for stem, (_, values) in files.files.items()}
+        for stem, keys, message in rule(row, raw):
+            where = files.files[stem][0]
+            raise _row_fault(row, message, files.located(where, keys))
+
+
+_stop = None  # set in each worker: another worker has found a fault
+
+
+def _start_worker(stop) -> None:
+    global _stop
+    _stop = stop
 
 
 def _compute_chunk(args: tuple[list[Row], Path]) -> tuple[list[Samples], dict[str, set]]:
     rows, data_dir = args
-    samples = [checked_row(row, data_dir) for row in rows]
+    samples = []
+    for row in rows:
+        if _stop is not None and _stop.is_set():
+            break
+        try:
+            samples.append(checked_row(row, data_dir))
+        except BaseException:
+            if _stop is not None:
+                _stop.set()
+            raise
     used = {name: _param_file(data_dir, name).used
             for name in {RECIPES[row.recipe].data for row in rows} if name}
     return samples, used
 
 
 def compute_all(rows: list[Row], data_dir: Path, jobs: int) -> list[Samples]:
-    """Every row's samples, checked, in table order; then every data file must be read whole."""
+    """Every row's samples, checked, in table order; then every data file must be read whole.
+
+    The first fault stops the run: the data rules are checked before anything is computed,
+    and a worker that meets a faulty row stops the others after the row they are on."""
     _param_file.cache_clear()  # read the data as it is now, and note afresh what rows read
+    check_rules(rows, data_dir)
     used: dict[str, set] = {}
     if jobs <= 1:
         results, used = _compute_chunk((rows, data_dir))
     else:
-        # Interleaved chunks balance the heavy families across the workers.
-        n = jobs * 4
+        # Small interleaved chunks balance the heavy families across the workers and leave
+        # little to finish once a fault is found.
+        n = min(len(rows), jobs * 32)
         results = [None] * len(rows)
-        with ProcessPoolExecutor(max_workers=jobs) as pool:
-            for i, (chunk, chunk_used) in enumerate(pool.map(_compute_chunk, [
-                    (rows[i::n], data_dir) for i in range(n)])):
-                results[i::n] = chunk
-                for name, keys in chunk_used.items():
-                    used.setdefault(name, set()).update(keys)
+        stop = multiprocessing.get_context().Event()
+        with ProcessPoolExecutor(max_workers=jobs, initializer=_start_worker,
+                                 initargs=(stop,)) as pool:
+            futures = {pool.submit(_compute_chunk, (rows[i::n], data_dir)): i for i in range(n)}
+            try:
+                for future in as_completed(futures):
+                    chunk, chunk_used = future.result()
+                    if len(chunk) < len(range(futures[future], len(rows), n)):
+                        continue  # stopped early: another chunk's fault is on its way
+                    results[futures[future]::n] = chunk
+                    for name, keys in chunk_used.items():
+                        used.setdefault(name, set()).update(keys)
+            except BaseException:
+                stop.set()
+                pool.shutdown(cancel_futures=True)
+                raise
     check_data_read(data_dir, used)
     return results
 
@@ -95,7 +152,8 @@ def check_recipes(rows: list[Row], data_dir: Path) -> None:
     faults = []
     for row in rows:
         if row.recipe not in RECIPES:
-            faults.append(f"row {row.index} {row.name}: there is no recipe {row.recipe!r}")
+            faults.append(f"{row.where}: row {row.index} {row.name}: "
+                          f"there is no recipe {row.recipe!r}")
     for name, recipe in RECIPES.items():
         if not any(row.recipe == name for row in rows):
             faults.append(f"recipe {name} has no row in data/catalogue.tsv")
@@ -124,6 +182,20 @@ def _raise_all(faults: list[str], shown: int = 20) -> None:
         raise DataError("\n  ".join(faults[:shown]) + more)
 
 
+def build_catalogue(data_dir: Path, jobs: int) -> list[tuple[Row, Samples]]:
+    """Every row with its samples, every invariant checked; raises on the first fault."""
+    rows = read_table(data_dir / "catalogue.tsv")
+    checks.check_table(rows)
+    check_recipes(rows, data_dir)
+    present = list(zip(rows, compute_all(rows, data_dir, jobs)))
+    checks.check_block({row.name: s for row, s in present})
+    return present
+
+
+# What a fault of the data (or a data folder that cannot be read) raises.
+FAULTS = (DataError, checks.CatalogueError, OSError, UnicodeDecodeError)
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -134,19 +206,9 @@ def main() -> int:
 
     began = time.monotonic()
     try:
-        rows = read_table(args.data / "catalogue.tsv")
-        checks.check_table(rows)
-        check_recipes(rows, args.data)
-        results = compute_all(rows, args.data, args.jobs)
-        present = list(zip(rows, results))
-        checks.check_block(rows, {row.name: s for row, s in present})
-    except (DataError, checks.CatalogueError) as exc:
+        present = build_catalogue(args.data, args.jobs)
+    except FAULTS as exc:
         print(f"{SCRIPT}: {exc}", file=sys.stderr)
-        return 1
-    except Exception as exc:
-        # A recipe failed: say which row, without the worker pool's traceback around it.
-        notes = "".join(f"\n  {note}" for note in getattr(exc, "__notes__", ()))
-        print(f"{SCRIPT}: {type(exc).__name__}: {exc}{notes}", file=sys.stderr)
         return 1
 
     size = generated_sources.write_all(args.out, present)

@@ -6,6 +6,7 @@ rebuild from unchanged data rewrites nothing and compiles nothing.
 
 from __future__ import annotations
 
+import hashlib
 import os
 import struct
 from pathlib import Path
@@ -18,6 +19,11 @@ TABLE_CPP = "catalogue_table.cpp"
 
 Samples = list[tuple[float, float, float]]
 SAMPLE_BYTES = 24  # three little-endian binary64 values
+
+# The committed list of row digests, and what writes it.
+DIGESTS = "tests/catalogue_digests.tsv"
+DIGEST_TOOL = "tools/row_digests.py"
+DIGEST_HEX = 32  # the first 128 bits of the SHA-256
 
 
 def write_if_changed(path: Path, content: bytes) -> None:
@@ -118,6 +124,34 @@ def table_cpp(catalogue: list[tuple[object, Samples]]) -> str:
         "}  // namespace kinetra",
     ]
     return "\n".join(lines) + "\n"
+
+
+def row_digest(samples: Samples) -> str:
+    """The digest of one row: its samples exactly as the block stores them."""
+    pack = struct.Struct("<3d").pack
+    return hashlib.sha256(b"".join(pack(*s) for s in samples)).hexdigest()[:DIGEST_HEX]
+
+
+def digest_list(catalogue: list[tuple[object, Samples]]) -> str:
+    """One line per row, in table order, so that a change shows as the lines of its rows."""
+    lines = [f"# Generated from data/ by {DIGEST_TOOL}. Do not edit: run the tool.",
+             f"# Each row's name and the first {DIGEST_HEX * 4} bits of the SHA-256 of its samples "
+             "(x, y, z of each pip as little-endian binary64)."]
+    lines += [f"{row.name}\t{row_digest(samples)}" for row, samples in catalogue]
+    return "\n".join(lines) + "\n"
+
+
+def read_digest_list(text: str) -> dict[str, str]:
+    """Row name to digest, in the list's order."""
+    return dict(line.split("\t") for line in text.splitlines() if not line.startswith("#"))
+
+
+def moved_rows(before: dict[str, str], after: dict[str, str]) -> list[str]:
+    """What a change did, row by row: rows whose samples moved, rows added and removed."""
+    out = [f"{name} moved" for name in after if name in before and before[name] != after[name]]
+    out += [f"{name} added" for name in after if name not in before]
+    out += [f"{name} removed" for name in before if name not in after]
+    return out
 
 
 def write_all(out: Path, catalogue: list[tuple[object, Samples]]) -> int:

@@ -19,7 +19,7 @@ from pyartnet import ArtNetNode
 from sacn.sending.sender_socket_base import SenderSocketBase
 
 from .. import show as shows
-from . import mapping
+from . import degrees, mapping
 
 CENTRE = (0.0, 0.0, 0.0)
 SOURCE_NAME_BYTES = 63
@@ -83,13 +83,17 @@ class SacnSender:
         self._universe = self._sender[output.universe]
         self._universe.multicast = False
         self._universe.destination = output.address
-        self._data = bytearray(max((_last_channel(p) for _, p, _ in self._patched), default=0))
+        self._heads = degrees.HeadRig(show, show.fps).universe(output.universe)
+        self._data = bytearray(max([_last_channel(p) for _, p, _ in self._patched]
+                                   + self._heads.channels, default=0))
         # (index in a frame, patch) of each fixture this universe carries
         order = {f.name: index for index, f in enumerate(show.fixtures)}
         self._slots = [(order[name], patch) for name, patch, _ in self._patched]
 
-    def _write(self, positions) -> None:
+    def _write(self, positions, head_bytes=()) -> None:
         data, values = self._data, mapping.dmx_values
+        for channel, byte in head_bytes:
+            data[channel - 1] = byte
         for patch, out in positions:
             pan, tilt = values(patch, out)
             if patch.bits == 16:
@@ -102,13 +106,14 @@ class SacnSender:
 
     def send(self, frame) -> None:
         states = frame.fixtures
-        self._write((patch, states[index].out) for index, patch in self._slots)
+        self._write(((patch, states[index].out) for index, patch in self._slots),
+                    self._heads.send(frame))
 
     def park(self) -> None:
-        self._write((patch, park) for _, patch, park in self._patched)
+        self._write(((patch, park) for _, patch, park in self._patched), self._heads.park())
 
     def blackout(self) -> None:
-        self._write((patch, CENTRE) for _, patch, _ in self._patched)
+        self._write(((patch, CENTRE) for _, patch, _ in self._patched), self._heads.blackout())
 
     def close(self) -> None:
         try:
@@ -142,6 +147,10 @@ class ArtNetSender:
         # (index in a frame, name) of each fixture this universe carries
         self._slots = [(index, f.name) for index, f in enumerate(show.fixtures)
                        if f.name in self._patched]
+        # moving heads: one byte channel each, since a fine channel need not follow its coarse
+        self._heads = degrees.HeadRig(show, show.fps).universe(output.universe)
+        self._head_channels = {channel: self._universe.add_channel(channel, 1)
+                               for channel in self._heads.channels}
         self._loop.run_until_complete(self._open())
 
     async def _open(self) -> None:
@@ -149,7 +158,9 @@ class ArtNetSender:
         # every frame sends the universe; pyartnet's refresh would first send it all zero
         await self._node.stop_refresh()
 
-    async def _write(self, positions) -> None:
+    async def _write(self, positions, head_bytes=()) -> None:
+        for channel, byte in head_bytes:
+            self._head_channels[channel].set_values((byte,))
         patched, values = self._patched, mapping.dmx_values
         for name, out in positions:
             patch, pan, tilt, _ = patched[name]
@@ -161,14 +172,16 @@ class ArtNetSender:
     def send(self, frame) -> None:
         states = frame.fixtures
         self._loop.run_until_complete(self._write(
-            (name, states[index].out) for index, name in self._slots))
+            ((name, states[index].out) for index, name in self._slots), self._heads.send(frame)))
 
     def park(self) -> None:
         self._loop.run_until_complete(self._write(
-            (name, entry[3]) for name, entry in self._patched.items()))
+            ((name, entry[3]) for name, entry in self._patched.items()), self._heads.park()))
 
     def blackout(self) -> None:
-        self._loop.run_until_complete(self._write((name, CENTRE) for name in self._patched))
+        # a head from a profile rests at the middle of its ranges, within its limits
+        self._loop.run_until_complete(self._write(((name, CENTRE) for name in self._patched),
+                                                  self._heads.blackout()))
 
     def close(self) -> None:
         self._loop.run_until_complete(self._node.__aexit__(None, None, None))

@@ -151,7 +151,8 @@ def add_pushes(lane: list[float], hits, period: int, amp, omega: float, damping:
 def add_notes(lane: list[float], notes, period: int, amp: float, attack: float,
               release: float, sides=None) -> None:
     """Like add_hits for held notes: each rises to its pip, holds for its length and bends
-    by its slide (an octave is half the note's size) over the slide's last pips."""
+    by its slide over the slide's last pips. Pitch sets the size, an octave up half as large
+    again and an octave down half as large, so an octave line is heard in the motion."""
     for i, note in enumerate(notes):
         a = amp * note.velocity * (sides(i) if sides is not None else 1.0)
         end = note.pip + note.length
@@ -159,16 +160,20 @@ def add_notes(lane: list[float], notes, period: int, amp: float, attack: float,
         gap = (nxt - end) % period if len(notes) > 1 else period - note.length
         rel = max(min(release, gap), 4.0)
         att = max(min(attack, 0.5 * gap_before([(n.pip, 0) for n in notes], i, period)), 3.0)
+        level = 1.0 + note.pitch / 24.0
         bend = note.slide / 24.0
-        a = math.copysign(min(abs(a), BUMP_SLOPE * min(att, rel) / max(1.0, 1.0 + bend)), a)
+        a = math.copysign(min(abs(a), BUMP_SLOPE * min(att, rel) / max(1.0, level,
+                                                                      level + bend)), a)
         first = math.floor(note.pip - att) + 1
         last = math.ceil(end + rel) - 1
         shape: dict[int, float] = {}
         for k in range(first, last + 1):
             w = bump(k - note.pip, att) if k < note.pip else bump(max(0, k - end), att, rel)
             if note.slide_pips and k > end - note.slide_pips:
-                w = w * (1.0 + bend * quintic(min(1.0, (k - end + note.slide_pips)
-                                                  / note.slide_pips)))
+                w = w * (level + bend * quintic(min(1.0, (k - end + note.slide_pips)
+                                                      / note.slide_pips)))
+            else:
+                w = w * level
             shape[k % period] = shape.get(k % period, 0.0) + w
         add_fitted(lane, shape, a)
 

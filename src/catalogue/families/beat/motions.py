@@ -139,7 +139,7 @@ def step(score: Score):
     # Kick steps are sized against the loudest backbeat, so the balance of the two shows.
     for pip, vel in kicks:
         roles[pip] = (min(0.5 * vel / back_top, 0.8), 2.0 + vel)
-    # Ghost notes do not step; they flick up and down (below).
+    # Ghost notes do not step; they lift a little (below).
     for pip, vel in back:
         if vel >= GHOST_VELOCITY:
             roles[pip] = (vel / back_top, 3.0 + vel)
@@ -171,11 +171,16 @@ def step(score: Score):
     limit_keys(keys, p)
     xs = keyed(p, [(k[0], k[1]) for k in keys])
 
+    # Each hit has one answer in y, the same wherever it recurs: kicks drop, the backbeat
+    # lifts, ghosts and percussion lift a little. A backbeat played with a kick, or on a rim,
+    # lifts as the backbeat only, as it steps as the backbeat in x.
     ys = zeros(p)
-    add_hits(ys, kicks, p, 0.3, 8, 20)
-    add_hits(ys, [h for h in back if h[1] >= GHOST_VELOCITY], p, -0.26, 8, 24)
-    _add_ghost_flicks(ys, score, -0.35)
-    add_hits(ys, score.hits(*PERCUSSION), p, -0.22, 6, 14, sides=alternate)
+    strong = [h for h in back if h[1] >= GHOST_VELOCITY]
+    taken = {pip for pip, _ in strong}
+    add_hits(ys, [h for h in kicks if h[0] not in taken], p, 0.3, 8, 20)
+    add_hits(ys, strong, p, -0.26, 8, 24)
+    add_hits(ys, [h for h in back if h[1] < GHOST_VELOCITY], p, lambda i, v: -0.4, 6, 14)
+    add_hits(ys, [h for h in score.hits(*PERCUSSION) if h[0] not in taken], p, -0.22, 6, 14)
     zs = zeros(p)
     _add_depth(zs, score, 0.45, 6, 30)
     return xs, ys, zs
@@ -280,11 +285,38 @@ def flutter(score: Score):
     return xs, ys, zs
 
 
+def _lows(score: Score) -> list[tuple[int, float, int]]:
+    """(pip, weight, length) of the low events: bass and log-drum notes (a higher note
+    weighs less) and crashes, or the kicks for a style without them."""
+    lows = {n.pip: (n.velocity * (1.0 - n.pitch / 48.0), n.length)
+            for n in score.held("bass", "log_drum")}
+    for pip, vel in score.hits("crash"):
+        if vel > lows.get(pip, (0.0, 0))[0]:
+            lows[pip] = (vel, 0)
+    if not lows:
+        lows = {pip: (vel, 0) for pip, vel in score.kicks()}
+    return sorted((pip, w, n) for pip, (w, n) in lows.items())
+
+
+# Plunges of the dive are at least this far apart; the heaviest low of each stretch leads one.
+PLUNGE_ROOM = 96
+
+
 def dive(score: Score):
-    """Bass plunges broadly into depth; kicks and backbeat swing a counterweight side to side."""
+    """Bass plunges broadly into depth and surfaces again before the next plunge; kicks and
+    backbeat swing a counterweight side to side."""
     p = score.period
+    lows = _lows(score)
+    held = {pip: n for pip, _, n in lows}
+    leads = _spaced([(pip, w) for pip, w, _ in lows], p, PLUNGE_ROOM)
     plunge = zeros(p)
-    _add_low(((plunge, -0.7),), score, 0.6, 24, 80)
+    for i, (pip, w) in enumerate(leads):
+        # The dive lands on the note, stays down while it holds and is back at the surface
+        # well before the next plunge.
+        gap = gap_after(leads, i, p)
+        rise = min(0.5 * gap, max(40.0, held[pip] + 16.0))
+        fall = min(24.0, 0.25 * (gap_after(leads, i - 1, p)))
+        add_hits(plunge, [(pip, w)], p, -0.7, fall, rise)
     zs = plunge
     # The plunge drops as it goes into depth.
     ys = [-0.45 * z for z in plunge]
@@ -294,9 +326,10 @@ def dive(score: Score):
     drums = _spaced(dict(score.kicks() + back).items(), p)
     xs = zeros(p)
     add_hits(xs, drums, p, 0.4, 16, 36, sides=alternate)
+    # The backbeat, percussion and ghosts each lift, the same way wherever they recur.
     add_hits(ys, back, p, -0.2, 8, 24)
-    add_hits(ys, _clear_of(score.hits(*PERCUSSION), score, 8), p, -0.15, 5, 12, sides=alternate)
-    add_hits(ys, _clear_of(_ghosts(score), score, 8), p, lambda i, v: -0.3 * alternate(i), 5, 12)
+    add_hits(ys, _clear_of(score.hits(*PERCUSSION), score, 8), p, -0.15, 5, 12)
+    add_hits(ys, _clear_of(_ghosts(score), score, 8), p, lambda i, v: -0.3, 5, 12)
     return xs, ys, zs
 
 
@@ -384,40 +417,53 @@ def spiral(score: Score):
 
 
 def slalom(score: Score):
-    """S-shaped travel: kicks lift, the backbeat cuts back, depth leans against the swing."""
+    """S-shaped travel: down through the gates of an S and back up beside it each bar; kicks
+    lift, the backbeat cuts back, depth leans against the swing."""
     p = score.period
     kicks = score.kicks()
     theta = warped_phase(p, _bars(score), score.weighted(), 1.4, 16)
-    xs = [0.6 * math.sin(t) for t in theta]
-    ys = [-0.35 * math.sin(2 * t) for t in theta]
-    zs = [-0.45 * math.cos(t) for t in theta]
+    # y runs from the top to the bottom and back; x swings out one way in the upper half
+    # and the other in the lower, and the way back runs a little beside the way down.
+    ys = [-0.7 * math.cos(t) for t in theta]
+    swing = [math.sin(PI * math.cos(t)) for t in theta]
+    xs = [0.62 * s + 0.14 * math.sin(t) for s, t in zip(swing, theta)]
+    zs = [-0.4 * s for s in swing]
     for pip, vel in score.backbeat():
-        add_bump(xs, pip, -math.copysign(0.3 * vel, xs[pip]), 6, 18)
-    add_hits(ys, kicks, p, -0.35, 8, 24)
+        add_bump(xs, pip, -math.copysign(0.25 * vel, xs[pip]), 6, 18)
+    add_hits(ys, kicks, p, -0.2, 8, 24)
     add_hits(zs, kicks, p, -0.25, 8, 24)
     for pip, vel in score.hits(*PERCUSSION):
         add_bump(xs, pip, -math.copysign(0.12 * vel, xs[pip]), 5, 12)
     _add_depth(zs, score, 0.3, 10, 40)
-    _add_ghost_flicks(ys, score, -0.25)
+    _add_ghost_flicks(ys, score, -0.2)
     _add_ghost_flicks(zs, score, 0.15)
     return xs, ys, zs
 
 
 def spring(score: Score):
-    """Each hit pushes a damped spring from rest; it rings down until the next push."""
+    """Each struck hit pushes a damped spring; it rings down and comes to rest before the
+    next push where the score leaves room. Hats and shakers do not push it."""
     p = score.period
     kicks = score.kicks()
-    sx, sy, sz = (TAU / 44, 0.12), (TAU / 38, 0.12), (TAU / 52, 0.1)
+    sx, sy, sz = (TAU / 44, SPRING_DAMPING), (TAU / 38, SPRING_DAMPING), (TAU / 52, SPRING_DAMPING)
     xs, ys, zs = zeros(p), zeros(p), zeros(p)
     add_pushes(xs, score.backbeat_or_kicks(), p, 1.0, *sx, sides=alternate)
     add_pushes(ys, kicks, p, 1.0, *sy)
-    light, depth = score.hits(*PERCUSSION, *FLUTTER), score.hits(*DEPTH)
+    light = _spaced(score.hits(*PERCUSSION), p, SPRING_ROOM)
+    depth = _spaced(score.hits(*DEPTH), p, SPRING_ROOM)
     add_pushes(zs, depth, p, -1.0, *sz)
     add_pushes(zs, light, p, 0.5, *sz, sides=alternate)
     if not light and not depth:
         add_pushes(zs, kicks, p, 0.5, *sz, sides=alternate)
     add_pushes(xs, _ghosts(score), p, lambda i, v: 0.5 * alternate(i), *sx)
     return xs, ys, zs
+
+
+# Damping ratio of the spring: a push overshoots a little and settles within about a beat.
+SPRING_DAMPING = 0.6
+# Depth and percussion push the depth spring at most this often, the louder of two closer
+# hits, so that it has time to settle between pushes.
+SPRING_ROOM = 48
 
 
 # Directions the ricochet visits in turn; each axis is sent both ways.
@@ -450,7 +496,7 @@ HAT_DETAIL = {
     "glide": ((0, 1, 2), 0.36), "surge": ((1, 2), 0.24), "recoil": ((0, 2), 0.15),
     "flutter": ((0, 1), 0.12), "dive": ((0, 1), 0.15), "pendulum": ((1, 2), 0.15),
     "figure8": ((0, 1, 2), 0.24), "box": ((0, 1, 2), 0.24), "corkscrew": ((0, 1, 2), 0.24),
-    "spiral": ((0, 1, 2), 0.3), "slalom": ((0, 1, 2), 0.24), "spring": ((0, 1), 0.12),
+    "spiral": ((0, 1, 2), 0.3), "slalom": ((0, 1, 2), 0.24), "spring": ((), 0.0),
     "ricochet": ((0, 1, 2), 0.22),
 }
 

@@ -16,9 +16,13 @@ PERCUSSION = ("rim", "tom_low", "tom_mid", "tom_high", "conga", "bell", "clave",
 FLUTTER = ("closed_hat", "open_hat", "ride", "shaker")
 DEPTH = ("bass", "log_drum", "crash")
 
-# Lanes whose notes may hold and slide: [pip, velocity, length] or
-# [pip, velocity, length, slide, slide_pips], the slide in semitones, reached at the note's end.
+# Lanes whose notes may hold, sit at a pitch and slide: [pip, velocity, length],
+# [pip, velocity, length, pitch] or [pip, velocity, length, pitch, slide, slide_pips]. Pitch and
+# slide are semitones, the pitch from the line's root, the slide from the note's pitch, reached at
+# the note's end.
 HELD = ("bass", "log_drum")
+# Lowest and highest pitch a note may sit or slide to: an octave below the root, two above.
+PITCH_RANGE = (-12.0, 24.0)
 # A snare hit this quiet is a ghost note, not a backbeat.
 GHOST_VELOCITY = 0.45
 BAR = 4 * PIPS_PER_BEAT
@@ -28,6 +32,7 @@ class Note(NamedTuple):
     pip: int
     velocity: float
     length: int
+    pitch: float
     slide: float
     slide_pips: int
 
@@ -142,26 +147,31 @@ def _on_backbeat(hit: tuple[int, float]) -> bool:
 
 
 def _note(where: str, hit, period: int, held: bool) -> Note:
-    """One hit of a lane; only the held lanes may give a length and a slide."""
-    shape = "[pip, velocity, length, slide, slide_pips]" if held else "[pip, velocity]"
-    sizes = (2, 3, 5) if held else (2,)
+    """One hit of a lane; only the held lanes may give a length, a pitch and a slide."""
+    shape = ("[pip, velocity, length, pitch, slide, slide_pips]" if held else "[pip, velocity]")
+    sizes = (2, 3, 4, 6) if held else (2,)
     if (not isinstance(hit, list) or len(hit) not in sizes
-            or any(type(v) is not int for v in hit[:1] + hit[2:3] + hit[4:5])
+            or any(type(v) is not int for v in hit[:1] + hit[2:3] + hit[5:6])
             or any(isinstance(v, bool) or not isinstance(v, (int, float))
-                   for v in hit[1:2] + hit[3:4])):
+                   for v in hit[1:2] + hit[3:5])):
         raise DataError(f"{where}: a hit is {shape}, got {hit!r}")
     pip, vel = hit[0], float(hit[1])
     if not 0 <= pip < period or not 0.0 < vel <= 1.0:
         raise DataError(f"{where}: hit {hit!r} is outside the loop "
                         "or its velocity outside (0, 1]")
     length = hit[2] if len(hit) > 2 else 0
-    slide, slide_pips = (float(hit[3]), hit[4]) if len(hit) > 4 else (0.0, 0)
-    if length < 0 or not 0 <= slide_pips <= length or not -24.0 <= slide <= 24.0:
-        raise DataError(f"{where}: hit {hit!r}: a length of 0 or more, a slide within two "
-                        "octaves over at most the note's length")
+    pitch = float(hit[3]) if len(hit) > 3 else 0.0
+    slide, slide_pips = (float(hit[4]), hit[5]) if len(hit) > 5 else (0.0, 0)
+    low, high = PITCH_RANGE
+    if length < 0 or not 0 <= slide_pips <= length:
+        raise DataError(f"{where}: hit {hit!r}: a length of 0 or more, a slide over at most "
+                        "the note's length")
+    if not (low <= pitch <= high and low <= pitch + slide <= high):
+        raise DataError(f"{where}: hit {hit!r}: pitch and slide stay within {low:+g} and "
+                        f"{high:+g} semitones of the root")
     if (slide == 0.0) != (slide_pips == 0):
         raise DataError(f"{where}: hit {hit!r}: a slide needs both a target and a time")
-    return Note(pip, vel, length, slide, slide_pips)
+    return Note(pip, vel, length, pitch, slide, slide_pips)
 
 
 def _weight(lane: str) -> float:

@@ -1,0 +1,84 @@
+"""Pan and tilt that point a head at a point of the stage.
+
+The stage frame (metres): the origin on the stage floor at the middle of its front edge, x to
+the right as the audience sees it, y upstage (away from the audience), z up.
+
+A head's own angles are counted from the middle of its ranges: pan `a` about the yoke's axis,
+tilt `b` from that axis. At a = 0 the head faces the audience (-y); tilting leans the beam
+toward where it faces. On the floor the yoke's axis points up:
+
+    beam = (sin b sin a, -sin b cos a, cos b)
+
+A head on a truss is the floor head turned half a turn about the y axis: x and z change sign.
+Every direction off the yoke's axis has two kinds of solution, (a, b) and (a + 180, -b), each
+repeating every 360 degrees of pan; of those the ranges and limits allow, the one nearest the
+pan of the last frame wins, so a head never swings round the long way during a move.
+"""
+
+from __future__ import annotations
+
+import math
+
+Vector = tuple[float, float, float]
+# a beam closer than this to the yoke's axis has no pan of its own: keep the last one
+STRAIGHT = 1e-9
+
+
+def beam(pan: float, tilt: float, pan_span: float, tilt_span: float, hang: str) -> Vector:
+    """The unit beam direction of a head at `pan` and `tilt` degrees (0 is DMX 0)."""
+    a = math.radians(pan - pan_span / 2)
+    b = math.radians(tilt - tilt_span / 2)
+    x, y, z = math.sin(b) * math.sin(a), -math.sin(b) * math.cos(a), math.cos(b)
+    return (-x, y, -z) if hang == "truss" else (x, y, z)
+
+
+def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, hang: str,
+          pan_limits: tuple[float, float], tilt_limits: tuple[float, float],
+          last_pan: float | None) -> tuple[float, float, bool]:
+    """(pan, tilt, clamped): the angles that point the beam at `target`, or, where the limits
+    keep it from reaching, the nearest the limits allow, with clamped set."""
+    dx, dy, dz = (t - p for t, p in zip(target, position))
+    if hang == "truss":
+        dx, dz = -dx, -dz
+    across = math.hypot(dx, dy)
+    length = math.hypot(across, dz)
+    half_pan, half_tilt = pan_span / 2, tilt_span / 2
+    reference = half_pan if last_pan is None else last_pan
+    if length == 0.0 or across <= STRAIGHT * length:
+        # on the axis (or at the head itself): any pan will do, so keep it
+        pan = min(max(reference, pan_limits[0]), pan_limits[1])
+        tilt = half_tilt if length == 0.0 or dz > 0 else half_tilt + 180.0
+        tilt_kept = min(max(tilt, tilt_limits[0]), tilt_limits[1])
+        return pan, tilt_kept, tilt_kept != tilt
+    b = math.degrees(math.atan2(across, dz))            # 0 .. 180 from the axis
+    a = math.degrees(math.atan2(dx, -dy))
+    # the usual case: some solution lies within the limits; the nearest pan of a branch is
+    # one of three turns
+    best = None
+    for pan, tilt in ((a + half_pan, b + half_tilt), (a + 180.0 + half_pan, half_tilt - b)):
+        if not tilt_limits[0] <= tilt <= tilt_limits[1]:
+            continue
+        pan += 360.0 * round((reference - pan) / 360.0)
+        for candidate in (pan, pan - 360.0, pan + 360.0):
+            if pan_limits[0] <= candidate <= pan_limits[1]:
+                distance = abs(candidate - reference)
+                if best is None or distance < best[0]:
+                    best = (distance, candidate, tilt)
+    if best is not None:
+        return best[1], best[2], False
+    # otherwise the least clamped of every solution in reach of the range
+    for base_a, base_b in ((a, b), (a + 180.0, -b)):
+        tilt = base_b + half_tilt
+        # every pan of this branch within reach of the pan range
+        first = math.ceil((-half_pan - base_a) / 360.0)
+        last = math.floor((half_pan - base_a) / 360.0)
+        for turn in range(first - 1, last + 2):
+            pan = base_a + 360.0 * turn + half_pan
+            kept_pan = min(max(pan, pan_limits[0]), pan_limits[1])
+            kept_tilt = min(max(tilt, tilt_limits[0]), tilt_limits[1])
+            miss = abs(kept_pan - pan) + abs(kept_tilt - tilt)
+            key = (miss, abs(kept_pan - reference))
+            if best is None or key < best[0]:
+                best = (key, kept_pan, kept_tilt)
+    (miss, _), pan, tilt = best
+    return pan, tilt, miss > 0.0
