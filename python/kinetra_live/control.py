@@ -420,7 +420,10 @@ class Controller:
         per_bar = self.show.beats_per_bar
         waiting = self.next_change()
         shown = self.mode or self.cue or ""
-        return Status(float(self.timeline.bpm_at(seconds)), whole // per_bar + 1,
+        tempo_map = self.timeline.tempo_map
+        bpm = (self.timeline.bpm_at(seconds) if tempo_map is None
+               else tempo_map.tempo_at(seconds))       # the tempo, not a bend under way
+        return Status(float(bpm), whole // per_bar + 1,
                       whole % per_bar + 1, shown, self.timeline.state(seconds),
                       None if waiting is None else waiting[0],
                       "" if waiting is None else waiting[1].text,
