@@ -134,6 +134,19 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("show", type=Path, help="the show file (TOML)")
     parser.add_argument("--record-control", type=Path, metavar="FILE",
                         help="write every event applied, for render --control")
+    parser.add_argument("--remote", action="store_true",
+                        help="serve a control page on 127.0.0.1 (its URL, with the token "
+                             "every request needs, is printed once)")
+    parser.add_argument("--remote-bind", type=_bind, metavar="HOST:PORT",
+                        help="serve the control page here instead (implies --remote)")
+
+
+def _bind(text: str) -> tuple[str, int]:
+    host, colon, port = text.rpartition(":")
+    if not (colon and host and port.isascii() and port.isdigit() and int(port) < 65536
+            and host.isprintable() and not any(c.isspace() for c in host)):
+        raise argparse.ArgumentTypeError(f"expected HOST:PORT, got {one_line(repr(text), 80)}")
+    return host, int(port)
 
 
 def _check(show: shows.Show) -> str | None:
@@ -156,13 +169,20 @@ def _check(show: shows.Show) -> str | None:
     return None
 
 
-def _open_control(show: shows.Show, clock, record):
+def _open_control(show: shows.Show, clock, record, remote=None):
     """The live control of the show, its inputs listening; (control, None) or (None, why)."""
     from .live_control import LiveControl, open_midi, open_osc
 
     live = LiveControl(show, clock, record=record)
-    where = "control.osc"
+    where = "--remote-bind"
     try:
+        if remote is not None:
+            from .remote import Remote
+
+            page = Remote(live, *remote)
+            live.add_input(page)
+            print(f"run: remote control at {page.url}", file=sys.stderr, flush=True)
+        where = "control.osc"
         if show.control.osc is not None:
             open_osc(live, *show.control.osc)
         where = "control.midi_port"
@@ -230,7 +250,8 @@ def main(args: argparse.Namespace) -> int:
     def status(line: str) -> None:
         print(f"\r{line}\x1b[K", end="", file=sys.stderr, flush=True)
 
-    live, why = _open_control(show, clock, record)
+    remote = args.remote_bind or (("127.0.0.1", 0) if args.remote else None)
+    live, why = _open_control(show, clock, record, remote)
     if live is None:
         for sender in senders:
             sender.close()
