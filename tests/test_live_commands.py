@@ -74,3 +74,13 @@ def test_preview_with_a_show_serves_the_page_and_the_shows_own_frames(served_sho
     for served, state in zip(frame["fixtures"], expected.fixtures):
         assert served["fixture_pip"] == state.fixture_pip
         assert tuple(served["raw"]) == tuple(state.raw)
+
+
+def test_command_line_faults_are_one_line_naming_the_argument(tmp_path):
+    for args, named in [((), "VERB"), (("render", SHOW), "--seconds"),
+                        (("render", SHOW, "--seconds", "1", "--bogus\x1b[2J"), "--bogus"),
+                        (("run", SHOW, "--fps"), "--fps")]:
+        done = subprocess.run(command(*args), cwd=tmp_path, capture_output=True, text=True)
+        assert done.returncode == 2
+        assert done.stderr.count("\n") == 1 and named in done.stderr, done.stderr
+        assert "\x1b" not in done.stderr

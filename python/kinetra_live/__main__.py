@@ -6,17 +6,27 @@ import argparse
 import importlib
 import sys
 
+from .quoting import one_line
+
 # verb -> (module, one-line help); a module offers add_arguments(parser) and main(args) -> int.
 VERBS = {
     "run": ("kinetra_live.run", "follow the show's clock and drive its outputs"),
-    "render": ("kinetra_live.render", "render a show offline to CSV on standard output"),
+    "render": ("kinetra_live.render", "render a show offline: CSV, glTF or a MIDI file"),
     "preview": ("kinetra_live.preview", "serve a page that shows every pattern moving"),
     "gallery": ("kinetra_live.gallery", "write the preview as one offline HTML page"),
 }
 
 
+class _Parser(argparse.ArgumentParser):
+    """Command-line faults as one line naming the argument, exit 2 (argparse would print the
+    usage first: `--help` shows it)."""
+
+    def error(self, message: str):
+        self.exit(2, f"{self.prog}: {one_line(message)}\n")
+
+
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(prog="python -m kinetra_live", description=__doc__)
+    parser = _Parser(prog="python -m kinetra_live", description=__doc__)
     verbs = parser.add_subparsers(dest="verb", required=True, metavar="VERB")
     modules = {}
     for verb, (module_name, help_text) in VERBS.items():

@@ -44,6 +44,10 @@ def main(args: argparse.Namespace) -> int:
     except PackError as exc:
         print(f"error: {exc}", file=sys.stderr)
         return 2
-    args.output.write_text(build_page(pack), encoding="utf-8")
+    try:
+        args.output.write_text(build_page(pack), encoding="utf-8")
+    except OSError as exc:
+        print(f"error: {str(args.output)[:200]!r}: cannot write: {exc.strerror}", file=sys.stderr)
+        return 2
     print(f"wrote {args.output}")
     return 0

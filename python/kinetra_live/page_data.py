@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import base64
 import json
+import re
 import struct
 import zlib
 
@@ -53,6 +54,25 @@ def entries(pack: Pack | None = None) -> list[dict]:
     return out
 
 
+def refusals(pack: Pack | None) -> dict[str, str]:
+    """The module's TypeError text for a pip outside 32 bits, per kind of entry, up to the
+    arguments it names: the page adds the name (for a pattern) and the pip. Object addresses,
+    which differ from run to run, are left out."""
+    beyond = 2**31
+    library = pack.library if pack else None
+    recording = kinetra.SampledRecording("r", ["x"], [[0.0]], 120.0)
+    calls = {"pattern": (library.sample if library else kinetra.sample, ("circle", beyond)),
+             "recording": (recording.sample, (beyond,))}
+    out = {}
+    for kind, (call, args) in calls.items():
+        try:
+            call(*args)
+        except TypeError as exc:
+            text = re.sub(r" at 0x[0-9a-fA-F]+>", ">", str(exc))
+            out[kind] = text.removesuffix(", ".join(map(repr, args)))
+    return out
+
+
 def samples(entry: dict, pack: Pack | None) -> list[float]:
     """One loop (or the whole recording) as a flat list, axis after axis of each pip."""
     resolved = names.resolve(entry["name"], pack)
@@ -87,7 +107,7 @@ def compact_block(pack: Pack | None = None) -> str:
     for entry in listed:
         entry["offset"] = len(body)
         _varints(samples(entry, pack), entry["dims"], body)
-    meta = json.dumps({"quantum": QUANTUM, "entries": listed}, ensure_ascii=False,
+    meta = json.dumps({"quantum": QUANTUM, "entries": listed, "refusals": refusals(pack)}, ensure_ascii=False,
                       separators=(",", ":")).encode("utf-8")
     raw = struct.pack("<I", len(meta)) + meta + bytes(body)
     return base64.b64encode(zlib.compress(raw, 9)).decode("ascii")

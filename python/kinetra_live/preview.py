@@ -51,7 +51,8 @@ class PreviewApp:
             about = {"fixtures": [f.name for f in show.fixtures],
                      "latency_ms": float(show.clock.latency_ms)}
         self.lock = threading.Lock()  # the sampler and the clock serve one request at a time
-        self.index = json.dumps({"entries": self.entries, "show": about},
+        self.index = json.dumps({"entries": self.entries, "show": about,
+                                 "refusals": page_data.refusals(pack)},
                                 ensure_ascii=False).encode("utf-8")
 
     def frame(self) -> dict:
@@ -72,7 +73,10 @@ class PreviewApp:
         return None if entry is None else json.dumps(page_data.samples(entry, self.pack)).encode()
 
     def answer(self, target: str) -> tuple[HTTPStatus, str, bytes]:
-        url = urlsplit(target)
+        try:
+            url = urlsplit(target)
+        except ValueError:  # an unclosed "[" in the host part, say
+            return HTTPStatus.BAD_REQUEST, "text/plain", b"bad request target\n"
         if url.path in ASSETS:
             name, kind = ASSETS[url.path]
             body = resources.files("kinetra_live").joinpath("page", name).read_bytes()
@@ -91,10 +95,47 @@ class PreviewApp:
         return HTTPStatus.NOT_FOUND, "text/plain", b"not found\n"
 
 
-def make_server(app: PreviewApp, port: int) -> ThreadingHTTPServer:
+# Seconds a connection may sit without sending a whole request before it is closed, so that an
+# idle or stalled client does not hold a thread open for good.
+IDLE_SECONDS = 10.0
+# The errors of a client that went away in the middle of an answer: nothing to report.
+GONE = (ConnectionError, TimeoutError)
+
+
+def allowed_hosts(port: int) -> frozenset[str]:
+    """The Host headers the server answers: its loopback names with the port it serves on.
+    Any other name may be a rebinding DNS name that points a foreign page at this server."""
+    return frozenset(f"{name}:{port}" for name in ("127.0.0.1", "localhost", "[::1]"))
+
+
+def report(error: BaseException) -> None:
+    """One line on the terminal for a fault of ours, quoted and cut: never a traceback."""
+    print(f"preview: error answering a request: {type(error).__name__}: {str(error)[:160]!r}",
+          file=sys.stderr, flush=True)
+
+
+class PreviewServer(ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        error = sys.exc_info()[1]
+        if not isinstance(error, GONE):
+            report(error)
+
+
+def make_server(app: PreviewApp, port: int, idle_seconds: float = IDLE_SECONDS) -> PreviewServer:
     class Handler(BaseHTTPRequestHandler):
+        timeout = idle_seconds
+
         def do_GET(self):  # noqa: N802 (the standard library's name)
-            status, kind, body = app.answer(self.path)
+            if self.headers.get("Host", "").lower() not in hosts:
+                status, kind, body = HTTPStatus.MISDIRECTED_REQUEST, "text/plain", b"unknown host\n"
+            else:
+                try:
+                    status, kind, body = app.answer(self.path)
+                except Exception as error:  # the client still gets an answer
+                    report(error)
+                    status, kind, body = HTTPStatus.INTERNAL_SERVER_ERROR, "text/plain", b"internal error\n"
             self.send_response(status)
             self.send_header("Content-Type", f"{kind}; charset=utf-8")
             self.send_header("Content-Length", str(len(body)))
@@ -102,22 +143,38 @@ def make_server(app: PreviewApp, port: int) -> ThreadingHTTPServer:
             self.end_headers()
             self.wfile.write(body)
 
+        def end_headers(self):  # every answer, the standard library's error pages too
+            self.send_header("X-Content-Type-Options", "nosniff")
+            self.send_header("Cross-Origin-Resource-Policy", "same-origin")  # no embedding elsewhere
+            super().end_headers()
+
         def log_message(self, format, *args):  # a status line, not a request log
             pass
 
-    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
-    server.daemon_threads = True
+    server = PreviewServer(("127.0.0.1", port), Handler)
+    hosts = allowed_hosts(server.server_address[1])
     return server
+
+
+def port_number(text: str) -> int | None:
+    """The port a --port text names, or None; ASCII digits only, as int() also reads others."""
+    port = int(text) if text.isascii() and text.isdigit() and len(text) <= 5 else -1
+    return port if 0 <= port <= 65535 else None
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--pack", type=Path, help="a JSON pack of patterns and recordings to show")
     parser.add_argument("--show", type=Path, help="a show file: follow its clock and draw its fixtures")
-    parser.add_argument("--port", type=int, default=8765, help="port on 127.0.0.1 (0: any free port)")
+    parser.add_argument("--port", default="8765", help="port on 127.0.0.1 (0: any free port)")
     parser.add_argument("--no-browser", action="store_true", help="do not open a browser")
 
 
 def main(args: argparse.Namespace) -> int:
+    port = port_number(args.port)
+    if port is None:
+        print(f"error: --port: expected a whole number from 0 to 65535, not {args.port[:20]!r}",
+              file=sys.stderr)
+        return 2
     show = clock = None
     try:
         pack = read_pack(args.pack) if args.pack else None
@@ -133,10 +190,12 @@ def main(args: argparse.Namespace) -> int:
         print(f"error: {exc}", file=sys.stderr)
         return 2
     try:
-        server = make_server(PreviewApp(pack, show, clock), args.port)
+        server = make_server(PreviewApp(pack, show, clock), port)
     except OSError as exc:
-        print(f"error: cannot listen on 127.0.0.1:{args.port}: {exc.strerror}", file=sys.stderr)
-        return 1
+        if clock is not None:
+            clock.close()
+        print(f"error: --port: cannot listen on 127.0.0.1:{port}: {exc.strerror}", file=sys.stderr)
+        return 2
     url = f"http://127.0.0.1:{server.server_address[1]}/"
     print(f"serving the preview at {url} (Ctrl-C stops)", flush=True)
     if not args.no_browser:

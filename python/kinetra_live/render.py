@@ -20,6 +20,7 @@ from fractions import Fraction
 from pathlib import Path
 
 from . import control as controls
+from . import exports
 from . import show as shows
 from .delays import RenderTiming
 from .midi_clock import MidiClockFollower, Trace, TraceError, read_trace
@@ -41,7 +42,9 @@ LAST_PIP = 2**31 - 1
 EXAMPLE = """example:
   python -m kinetra_live render examples/shows/club.toml --seconds 8 > club.csv
   python -m kinetra_live render show.toml --seconds 4 --midi-clock trace.txt
-  python -m kinetra_live render show.toml --seconds 300 --control set.txt"""
+  python -m kinetra_live render show.toml --seconds 300 --control set.txt
+  python -m kinetra_live render show.toml --seconds 60 --format gltf --out show.glb
+  python -m kinetra_live render show.toml --seconds 60 --format midi --out show.mid"""
 
 
 def _seconds(text: str) -> Fraction:
@@ -81,6 +84,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--control", type=Path, metavar="FILE",
                         help="events to apply at their times, as `run --record-control` "
                              "writes them")
+    exports.add_arguments(parser)
 
 
 def _timed_pips(show: shows.Show, trace: Trace | None, times, controller=None, control=(),
@@ -118,21 +122,21 @@ def last_seconds(show: shows.Show) -> Fraction:
     return show.clock.tempo_map().seconds_at(Fraction(LAST_PIP + 1, PIPS_PER_BEAT))
 
 
-def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
-         heads: HeadRig | None = None, control=()):
-    """The CSV rows of a render, header first, made one frame at a time; `heads` keeps what
-    the moving heads did; `control` is the lines of a control file."""
+def frame_count(seconds: Fraction, fps: int) -> int:
+    return math.ceil(seconds * fps)
+
+
+def frames(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
+           heads: HeadRig | None = None, control=()):
+    """(n, pip, frame, head angles, {output: (frame, head angles)} or None) of each frame of a
+    render, made one at a time: what `rows` writes and the exports keep. `control` is the
+    lines of a control file, applied at their times."""
     controller = controls.Controller(show, Sampler(show), None)
     heads = HeadRig(show, fps) if heads is None else heads
-    fades = any(f.crossfade is not None for f in show.fixtures) or any(
-        line.event.kind == "crossfade" for line in control) or any(
-        target.fade_beats is not None for cue in show.cues for target in cue.targets)
-    yield HEADER + (FADE_HEADER if fades else ()) + tuple(
-        column for output in show.outputs for column in heads.columns(output))
-    count = math.ceil(seconds * fps)
     timing = RenderTiming(show, fps, heads)
     # one stream of pips for each output's delay and each fixture's lead
     offsets = [Fraction(0)] if timing.offsets.none else timing.offsets.distinct
+    count = frame_count(seconds, fps)
     # Every stream reads the tempo map the events edit; the undelayed one applies them (the
     # streams ahead of it come after it in this order).
     shared = show.clock.tempo_map() if trace is None else None
@@ -143,9 +147,22 @@ def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = No
                for offset in offsets]
     for n, timed in enumerate(zip(*streams)):
         pips = {offset: pip for offset, (_, pip) in zip(offsets, timed)}
-        at, pip = repr(float(Fraction(n, fps))), pips[0]
         controller.settle(min(pips.values()))
-        frame, angles, sent = timing.frame(controller, pips.__getitem__)
+        yield (n, pips[0], *timing.frame(controller, pips.__getitem__))
+
+
+def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
+         heads: HeadRig | None = None, control=()):
+    """The CSV rows of a render, header first, made one frame at a time; `heads` keeps what
+    the moving heads did; `control` is the lines of a control file."""
+    heads = HeadRig(show, fps) if heads is None else heads
+    fades = any(f.crossfade is not None for f in show.fixtures) or any(
+        line.event.kind == "crossfade" for line in control) or any(
+        target.fade_beats is not None for cue in show.cues for target in cue.targets)
+    yield HEADER + (FADE_HEADER if fades else ()) + tuple(
+        column for output in show.outputs for column in heads.columns(output))
+    for n, pip, frame, angles, sent in frames(show, seconds, fps, trace, heads, control):
+        at = repr(float(Fraction(n, fps)))
         for i, (fixture, state) in enumerate(zip(show.fixtures, frame.fixtures)):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
                    *map(repr, state.raw)]
@@ -187,11 +204,16 @@ def main(args: argparse.Namespace) -> int:
             return 2
     control = []
     if args.control is not None:
+        if exports.wanted(args):
+            print("render: --control: applies to the CSV render only", file=sys.stderr)
+            return 2
         try:
             control = controls.read_control(args.control, show, tempo=trace is None)
         except controls.ControlFileError as exc:
             print(f"render: --control: {exc}", file=sys.stderr)
             return 2
+    if exports.wanted(args):
+        return exports.main(show, args, fps, trace)
     writer = csv.writer(sys.stdout, lineterminator="\n")
     heads = HeadRig(show, fps)
     try:

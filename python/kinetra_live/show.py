@@ -186,6 +186,10 @@ class ControlSpec:
 DEFAULT_CONTROL = ControlSpec(Quantise("bar", None), None, None, None, ())
 
 
+class ExportSpec:
+    size: tuple[float, float, float] = (1.0, 1.0, 1.0)   # metres that x, y, z = 1 reach
+
+
 @dataclass(frozen=True)
 class Show:
     path: Path | None
@@ -200,6 +204,7 @@ class Show:
     cues: tuple[Cue, ...] = ()
     start_cue: str | None = None
     control: ControlSpec = DEFAULT_CONTROL
+    export: ExportSpec = ExportSpec()
 
     def cue(self, name: str) -> Cue | None:
         return next((cue for cue in self.cues if cue.name == name), None)
@@ -722,6 +727,19 @@ def _control(data: object, show: Show) -> ControlSpec:
                        port, midi)
 
 
+# far beyond any stage, and far within float32, which a glTF file keeps
+MAX_EXPORT_METRES = 10_000
+
+
+def _export(data: object) -> ExportSpec:
+    table = _Table(data, "export", ("size",))
+    size = table.triple("size", ExportSpec.size, float)
+    if not all(0 < v <= MAX_EXPORT_METRES for v in size):
+        raise table.fail("size", f"expected three numbers of metres above 0 and at most "
+                                 f"{MAX_EXPORT_METRES} for x, y, z")
+    return ExportSpec(size)
+
+
 def _unique(items, what: str) -> None:
     seen: set[str] = set()
     for index, item in enumerate(items):
@@ -734,7 +752,7 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     """The show described by a parsed TOML document; `base` is where a pack path is relative
     to."""
     top = _Table(document, "", ("clock", "fixture", "group", "output", "fps", "on_stop", "pack",
-                                "beats_per_bar", "cue", "start_cue", "control"))
+                                "beats_per_bar", "cue", "start_cue", "control", "export"))
     pack = None
     if top.has("pack"):
         pack_path = Path(top.text("pack"))
@@ -758,7 +776,8 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     _check_patches(fixtures)
     _check_reach(fixtures, outputs)
     show = Show(None, clock, fixtures, groups, outputs, top.integer("fps", DEFAULT_FPS, 1, 1000),
-                top.text("on_stop", "park", ON_STOP), pack)
+                top.text("on_stop", "park", ON_STOP), pack,
+                export=_export(top.raw("export")) if top.has("export") else ExportSpec())
     for index, fixture in enumerate(fixtures):
         if not -I32 <= show.phase_of(fixture) < I32:
             raise ShowError(f"fixture[{index}].phase_pips: phase with spread is outside 32 bits")

@@ -6,6 +6,8 @@ const PPB = 64, BEATS_PER_BAR = 4, TRAIL_PIPS = 32;
 const AXIS_COLOURS = ["#d23c3c", "#2a9a4a", "#3468d0", "#8e44ad", "#b8860b", "#16a2a2", "#666"];
 const FAN_COLOUR = "#e08a1e";
 const PATH_SIZE = 120, TIME_W = 220, TIME_H = 120, MARGIN = 6;
+const PIP_MIN = -(2 ** 31), PIP_MAX = 2 ** 31 - 1;  // the module's pips are signed 32-bit
+const TEMPO_REFUSED = "A finite positive BPM and beat origin are required";  // the module's words
 const $ = id => document.getElementById(id);
 const mod = (a, n) => ((a % n) + n) % n;
 
@@ -31,10 +33,24 @@ function reprFloat(v) {
   return sign + digits.slice(0, point) + "." + digits.slice(point);
 }
 
+// Python's repr of a str, as the module's messages quote the names they were given.
+function reprString(text) {
+  const quote = text.includes("'") && !text.includes('"') ? '"' : "'";
+  const escaped = text.replace(/[\\\x00-\x1f\x7f]/g, c => c === "\\" ? "\\\\" : c === "\n" ? "\\n"
+    : c === "\t" ? "\\t" : c === "\r" ? "\\r" : "\\x" + c.charCodeAt(0).toString(16).padStart(2, "0"));
+  return quote + (quote === "'" ? escaped.replaceAll("'", "\\'") : escaped) + quote;
+}
+
+// Bounds on a decimal text before it becomes BigInts: 10n ** exponent is built in full, so an
+// exponent of a billion would hold the page for minutes. Any time or tempo a probe can mean
+// lies far inside them.
+const DECIMAL_CHARS = 400, DECIMAL_EXPONENT = 1000;
+
 // A decimal text as an exact fraction of BigInts, so that seconds such as 0.1 never misfloor.
 function decimal(text) {
-  const m = /^\s*([+-]?)(\d*)(?:\.(\d*))?(?:[eE]([+-]?\d+))?\s*$/.exec(text);
-  if (!m || (m[2] + (m[3] || "")) === "") throw new Error("not a number: " + text);
+  const m = text.length <= DECIMAL_CHARS && /^\s*([+-]?)(\d*)(?:\.(\d*))?(?:[eE]([+-]?\d+))?\s*$/.exec(text);
+  if (!m || (m[2] + (m[3] || "")) === "" || Math.abs(Number(m[4] || 0)) > DECIMAL_EXPONENT)
+    throw new Error("not a number: " + reprString(text.slice(0, 40)));
   const frac = m[3] || "", exp = Number(m[4] || 0) - frac.length;
   let num = BigInt(m[2] + frac || "0"), den = 1n;
   if (exp >= 0) num *= 10n ** BigInt(exp); else den = 10n ** BigInt(-exp);
@@ -46,10 +62,17 @@ function floorDiv(a, b) {
   return (a % b !== 0n) && ((a < 0n) !== (b < 0n)) ? q - 1n : q;
 }
 
-// floor(seconds * bpm / 60 * 64), exactly.
+// floor(seconds * bpm / 60 * 64), exactly, as a BigInt: it may lie outside 32 bits.
 function pipAt(seconds, bpm) {
   const [sn, sd] = decimal(seconds), [bn, bd] = decimal(bpm);
-  return Number(floorDiv(sn * bn * BigInt(PPB), sd * bd * 60n));
+  return floorDiv(sn * bn * BigInt(PPB), sd * bd * 60n);
+}
+
+// Whether the module takes a tempo text: one that reads as a finite positive double.
+function tempoTaken(text) {
+  try { decimal(text); } catch { return false; }
+  const bpm = Number(text);
+  return Number.isFinite(bpm) && bpm > 0;
 }
 
 function amount(n, one, many) {
@@ -69,7 +92,7 @@ function loopText(entry) {
 async function servedSource() {
   const index = await (await fetch("api/entries")).json();
   return {
-    entries: index.entries, show: index.show, exact: true,
+    entries: index.entries, show: index.show, refusals: index.refusals, exact: true,
     async load(entry) {
       const url = `api/samples?kind=${entry.kind}&name=${encodeURIComponent(entry.name)}`;
       const response = await fetch(url);
@@ -89,7 +112,7 @@ async function compactSource(element) {
   const meta = JSON.parse(new TextDecoder().decode(raw.subarray(4, 4 + metaLength)));
   const body = raw.subarray(4 + metaLength);
   return {
-    entries: meta.entries, show: null, exact: false,
+    entries: meta.entries, show: null, refusals: meta.refusals, exact: false,
     async load(entry) {
       // Axis after axis, zigzag varint steps on a grid of 1/quantum: see page_data.py.
       const dims = entry.dims, n = entry.period, out = new Float64Array(n * dims);
@@ -137,35 +160,76 @@ const clock = {
     this.bpm = bpm;
     metronome.resync();
   },
-  setBpm(bpm) { this.reanchor(this.beat(), bpm); },
-  seek(beat) { this.reanchor(beat); },
+  // The transport keeps to the tempo field's range and to beats whose pips fit in 32 bits, so
+  // the page never runs on a tempo or a time the module has no pip for. Both say if they took it.
+  setBpm(bpm) {
+    const field = $("bpm"), ok = bpm >= Number(field.min) && bpm <= Number(field.max);
+    if (ok) this.reanchor(this.beat(), bpm);
+    return ok;
+  },
+  seek(beat) {
+    const ok = Number.isFinite(beat) && beat * PPB >= PIP_MIN && beat * PPB <= PIP_MAX;
+    if (ok) this.reanchor(beat);
+    return ok;
+  },
   setPlaying(on) { const beat = this.beat(); this.playing = on; this.reanchor(beat); },
 };
 
 // ---- the metronome: Web Audio clicks scheduled ahead on every beat, accented on bars --------
 
+const OFFSET_SAMPLES = 40;  // about a second of ticks: the median follows drift, not jitter
+
 const metronome = {
-  on: false, audio: null, next: null, offset: 0, log: [],
+  on: false, audio: null, next: null, offset: 0, offsets: [], planned: [], log: [],
   enable(on) {
     this.on = on;
     if (on && !this.audio) this.audio = new AudioContext();
     if (on) this.audio.resume();
     this.resync();
   },
+  // The page's clock changed (tempo, tap, seek, pause): clicks planned on the old one would
+  // land off the beat or play a beat twice, so every one not yet sounding is called off. One
+  // already sounding stays planned until it ends, and its beat is not planned again.
   resync() {
     this.next = null;
-    if (this.audio) this.offset = this.audio.currentTime - performance.now() / 1000;
+    if (!this.audio) return;
+    const now = this.audio.currentTime;
+    for (const click of this.planned) {
+      if (click.entry.at <= now) continue;
+      click.osc.stop(0);  // a stop before its start: it never sounds
+      click.gain.disconnect();
+      click.entry.cancelled = true;
+    }
+    this.planned = this.planned.filter(click => !click.entry.cancelled);
+  },
+  // The audio clock and the page's run apart (separate crystals, output buffering), so the
+  // offset between them is measured on every tick. The output timestamp says when what the
+  // context plays now reaches the speaker; without one, the context's own time stands in.
+  measure() {
+    const stamp = this.audio.getOutputTimestamp ? this.audio.getOutputTimestamp() : null;
+    this.offsets.push(stamp && stamp.performanceTime > 0 ? stamp.contextTime - stamp.performanceTime / 1000
+      : this.audio.currentTime - performance.now() / 1000);
+    if (this.offsets.length > OFFSET_SAMPLES) this.offsets.shift();
+    const sorted = [...this.offsets].sort((a, b) => a - b);
+    this.offset = sorted[sorted.length >> 1];
   },
   tick() {
     if (!this.on || !clock.playing) return;
-    const now = performance.now(), beat = clock.beat(now);
-    const horizon = clock.beat(now + 120);
+    this.measure();
+    const now = performance.now(), beat = clock.beat(now), current = this.audio.currentTime;
+    this.planned = this.planned.filter(click => click.entry.at + 0.05 > current);
+    // Plan 120 ms ahead of what the context is computing now, which runs ahead of what the
+    // speaker plays by the output latency.
+    const latency = Math.max(0, current - (now / 1000 + this.offset));
+    const horizon = clock.beat(now + 120 + latency * 1000);
     if (this.next === null || this.next < Math.ceil(beat)) this.next = Math.ceil(beat);
     for (; this.next <= horizon; this.next++) {
       const ms = now + (this.next - beat) * 60000 / clock.bpm;
       const at = ms / 1000 + this.offset, accent = mod(this.next, BEATS_PER_BAR) === 0;
-      this.click(at, accent);
-      this.log.push({beat: this.next, at, accent, bpm: clock.bpm});
+      if (this.planned.some(click => click.entry.beat === this.next)) continue;
+      const entry = {beat: this.next, at, accent, bpm: clock.bpm, offset: this.offset, cancelled: false};
+      this.planned.push({entry, ...this.click(at, accent)});
+      this.log.push(entry);
       if (this.log.length > 512) this.log.shift();
     }
   },
@@ -177,6 +241,7 @@ const metronome = {
     osc.connect(gain).connect(this.audio.destination);
     osc.start(at);
     osc.stop(at + 0.05);
+    return {osc, gain};
   },
 };
 setInterval(() => metronome.tick(), 25);
@@ -218,7 +283,24 @@ function timeX(entry, pip) {
   const [first, length] = span(entry);
   return MARGIN + (pip - first) / length * (TIME_W - 2 * MARGIN);
 }
-function timeY(v) { return MARGIN + (1 - v) / 2 * (TIME_H - 2 * MARGIN); }
+// The time view: a strip of beat numbers over one lane per axis. Every lane draws + downward,
+// as the path view draws y (the module's convention: y points down), so a downstroke drops in
+// both views.
+const LABEL_H = 11, LANE_GAP = 3;
+const BEAT_LINE = "#8a8a84", BAR_LINE = "#4d4d48";  // 3.4:1 and 8.3:1 on the views' ground
+function lane(dims, axis) {
+  const height = (TIME_H - LABEL_H - MARGIN / 2 - (dims - 1) * LANE_GAP) / dims;
+  return [LABEL_H + axis * (height + LANE_GAP), height];
+}
+function laneY(dims, axis, v) {
+  const [top, height] = lane(dims, axis);
+  return top + (1 + v) / 2 * height;
+}
+// A line of whole device pixels: a line that straddles two pixels draws as two faint ones.
+function crisp(x, width) {
+  const dpr = window.devicePixelRatio || 1, w = Math.max(1, Math.round(width * dpr));
+  return (Math.round(x * dpr - w / 2) + w / 2) / dpr;
+}
 
 function drawBackgrounds(card) {
   const {entry, data} = card, dims = entry.dims, [first, length] = span(entry);
@@ -245,12 +327,28 @@ function drawBackgrounds(card) {
     if (mod(pip, PPB * BEATS_PER_BAR) === 0) pg.fillRect(x - 2.5, y - 2.5, 5, 5);
     else { pg.beginPath(); pg.arc(x, y, 2, 0, 2 * Math.PI); pg.fill(); }
   }
+  pg.fillStyle = "#77776f"; pg.font = "9px system-ui, sans-serif";
+  pg.textAlign = "right"; pg.fillText("+x →", PATH_SIZE - 2, PATH_SIZE / 2 - 3);
+  pg.textAlign = "left"; pg.fillText("+y ↓", PATH_SIZE / 2 + 3, PATH_SIZE - 2);
   const [tc, tg] = canvas(TIME_W, TIME_H);
-  tg.strokeStyle = "#f0f0ee"; tg.beginPath(); tg.moveTo(MARGIN, timeY(0)); tg.lineTo(TIME_W - MARGIN, timeY(0)); tg.stroke();
+  for (let axis = 0; axis < dims; axis++) {
+    const [top, height] = lane(dims, axis);
+    tg.fillStyle = "#f3f3ef"; tg.fillRect(MARGIN, top + height / 2 - 0.5, TIME_W - 2 * MARGIN, 1);
+  }
+  // Beat numbers are clock beats (as the readout and the seek field count them), on every
+  // beat where they fit and on fewer, bar-aligned, where they do not.
+  const beatPx = PPB / length * (TIME_W - 2 * MARGIN);
+  let every = 1;
+  while (every * beatPx < 14) every *= every === 1 ? BEATS_PER_BAR : 2;
+  tg.font = "9px system-ui, sans-serif"; tg.textAlign = "center"; tg.fillStyle = "#555";
   for (let pip = Math.ceil(first / PPB) * PPB; pip <= first + length; pip += PPB) {
-    const bar = mod(pip, PPB * BEATS_PER_BAR) === 0, x = timeX(entry, pip);
-    tg.strokeStyle = bar ? "#9a9a94" : "#e2e2de"; tg.lineWidth = bar ? 1.5 : 1;
-    tg.beginPath(); tg.moveTo(x, MARGIN / 2); tg.lineTo(x, TIME_H - MARGIN / 2); tg.stroke();
+    const bar = mod(pip, PPB * BEATS_PER_BAR) === 0, width = bar ? 2 : 1, x = crisp(timeX(entry, pip), width);
+    tg.fillStyle = bar ? BAR_LINE : BEAT_LINE;
+    tg.fillRect(x - width / 2, LABEL_H, width, TIME_H - LABEL_H - MARGIN / 2);
+    if (mod(pip / PPB, every) === 0) {
+      tg.fillStyle = "#555";
+      tg.fillText(String(pip / PPB), Math.max(5, Math.min(TIME_W - 5, x)), LABEL_H - 2);
+    }
   }
   const step = Math.max(1, Math.floor(length / (2 * TIME_W)));
   tg.lineWidth = 1.4;
@@ -260,10 +358,17 @@ function drawBackgrounds(card) {
     for (let k = 0; k <= length; k += step) {
       const v = rows[Math.min(k, length)][axis];
       const x = timeX(entry, first + k);
-      if (k === 0) tg.moveTo(x, timeY(v)); else tg.lineTo(x, timeY(v));
+      if (k === 0) tg.moveTo(x, laneY(dims, axis, v)); else tg.lineTo(x, laneY(dims, axis, v));
     }
     tg.stroke();
   }
+  // Each lane's name, on a patch of the ground so that a trace never hides it.
+  tg.font = "bold 9px system-ui, sans-serif"; tg.textAlign = "left";
+  entry.axes.forEach((name, axis) => {
+    const [top] = lane(dims, axis), text = name.length > 8 ? name.slice(0, 7) + "…" : name;
+    tg.fillStyle = "rgba(252,252,250,0.85)"; tg.fillRect(MARGIN + 2, top, tg.measureText(text).width + 4, 11);
+    tg.fillStyle = AXIS_COLOURS[axis % AXIS_COLOURS.length]; tg.fillText(text, MARGIN + 4, top + 9);
+  });
   card.pathImage = pc; card.timeImage = tc;
 }
 
@@ -402,6 +507,11 @@ function applyFilter() {
 
 let lastReadout = "";
 function frame(now) {
+  if (clock.beat(now) * PPB > PIP_MAX) {  // the last pip there is: the transport stops on it
+    clock.setPlaying(false);
+    clock.seek(Math.floor(PIP_MAX / PPB));
+    $("play").textContent = "Play";
+  }
   const beat = clock.beat(now), pip = Math.floor(beat * PPB);
   for (const card of visible) drawCard(card, pip);
   stats.workMs += performance.now() - now;
@@ -423,10 +533,12 @@ async function followShow() {
       const f = await (await fetch("api/frame")).json();
       const received = performance.now();
       showFrame = f;
+      const changed = f.running !== clock.playing || f.bpm !== clock.bpm;
       clock.playing = f.running;
       clock.anchorMs = (sent + received) / 2;
       clock.anchorBeat = f.beat;
       clock.bpm = f.bpm;
+      if (changed) metronome.resync();
       if ($("bpm").value !== String(f.bpm)) $("bpm").value = f.bpm;
       $("show-status").textContent = `${f.clock} clock · ${f.bpm} BPM · pip ${f.pip} · latency ${f.latency_ms} ms`;
     } catch (err) {
@@ -436,21 +548,45 @@ async function followShow() {
   }
 }
 
+// A text cut to a width with an ellipsis, so that labels side by side never run together.
+function fitText(g, text, width) {
+  if (g.measureText(text).width <= width) return text;
+  let low = 0, high = text.length;
+  while (low < high) {  // the longest cut that fits, ellipsis included
+    const mid = (low + high + 1) >> 1;
+    if (g.measureText(text.slice(0, mid) + "…").width <= width) low = mid; else high = mid - 1;
+  }
+  return text.slice(0, low) + "…";
+}
+
+// The stage: a cell per fixture, as many to a row as the page's width holds, drawn at the
+// screen's own pixel density. showLabels keeps where each label went, for the tests.
+let showLabels = [];
 function drawShow() {
   if (!showFrame) return;
-  const c = $("stage"), g = c.getContext("2d"), fixtures = showFrame.fixtures;
-  const cell = 160, cols = Math.max(1, Math.min(fixtures.length, Math.floor(c.width / cell)));
-  const rows = Math.ceil(fixtures.length / cols);
-  if (c.height !== Math.max(1, rows) * cell) c.height = Math.max(1, rows) * cell;
-  g.clearRect(0, 0, c.width, c.height);
+  const c = $("stage"), g = c.getContext("2d"), fixtures = showFrame.fixtures, dpr = window.devicePixelRatio || 1;
+  const width = Math.max(1, c.clientWidth - 2), cell = Math.min(160, width);
+  const cols = Math.max(1, Math.min(fixtures.length, Math.floor(width / cell)));
+  const height = Math.max(1, Math.ceil(fixtures.length / cols)) * cell;
+  if (c.width !== Math.round(width * dpr) || c.height !== Math.round(height * dpr)) {
+    c.width = Math.round(width * dpr); c.height = Math.round(height * dpr); c.style.height = height + 2 + "px";
+  }
+  g.setTransform(dpr, 0, 0, dpr, 0, 0);
+  g.clearRect(0, 0, width, height);
   g.font = "11px system-ui, sans-serif";
+  showLabels = [];
   fixtures.forEach((f, i) => {
-    const ox = (i % cols) * cell, oy = Math.floor(i / cols) * cell, r = cell / 2 - 14;
-    g.strokeStyle = "#ddd"; g.strokeRect(ox + 4, oy + 4, cell - 8, cell - 8);
-    g.fillStyle = "#555"; g.fillText(`${f.name}: ${f.pattern}`, ox + 8, oy + 16);
+    const ox = (i % cols) * cell, oy = Math.floor(i / cols) * cell, r = cell / 2 - 24;
+    g.strokeStyle = "#ddd"; g.strokeRect(ox + 4.5, oy + 4.5, cell - 9, cell - 9);
+    g.fillStyle = "#444";
+    [f.name, f.pattern].forEach((text, line) => {
+      const shown = fitText(g, text, cell - 16), y = oy + 18 + line * 13;
+      g.fillText(shown, ox + 8, y);
+      showLabels.push({text: shown, left: ox + 8, right: ox + 8 + g.measureText(shown).width, top: y - 10, bottom: y + 3});
+    });
     const [x = 0, y = 0, z = 0] = f.out;
     g.fillStyle = depthColour(Math.max(-1, Math.min(1, z)));
-    g.beginPath(); g.arc(ox + cell / 2 + x * r, oy + cell / 2 + y * r, 6, 0, 2 * Math.PI); g.fill();
+    g.beginPath(); g.arc(ox + cell / 2 + x * r, oy + cell / 2 + 12 + y * r, 6, 0, 2 * Math.PI); g.fill();
   });
 }
 
@@ -458,7 +594,7 @@ function drawShow() {
 
 function wireControls() {
   $("play").onclick = () => { clock.setPlaying(!clock.playing); $("play").textContent = clock.playing ? "Pause" : "Play"; };
-  $("bpm").onchange = () => { const b = Number($("bpm").value); if (b > 0 && Number.isFinite(b)) clock.setBpm(b); };
+  $("bpm").onchange = () => { if (!clock.setBpm(Number($("bpm").value))) $("bpm").value = clock.bpm; };
   let taps = [];
   $("tap").onclick = () => {
     const now = performance.now();
@@ -467,24 +603,57 @@ function wireControls() {
     if (taps.length > 5) taps.shift();
     if (taps.length >= 2) {
       const bpm = Math.round(60000 * (taps.length - 1) / (taps[taps.length - 1] - taps[0]) * 10) / 10;
-      clock.setBpm(bpm); $("bpm").value = bpm;
+      if (clock.setBpm(bpm)) $("bpm").value = bpm;
     }
   };
-  $("seek").onchange = () => { const b = Number($("seek").value); if (Number.isFinite(b)) clock.seek(b); };
+  $("seek").onchange = () => { if (!clock.seek(Number($("seek").value))) $("seek").value = Math.floor(clock.beat()); };
   $("click").onchange = () => metronome.enable($("click").checked);
   $("fan-n").onchange = () => { fan.n = Math.max(1, Math.min(16, Math.floor(Number($("fan-n").value)) || 1)); };
-  $("fan-spread").onchange = () => { fan.spread = Math.floor(Number($("fan-spread").value)) || 0; };
+  $("fan-spread").onchange = () => {
+    fan.spread = Math.max(-1024, Math.min(1024, Math.floor(Number($("fan-spread").value)) || 0));
+  };
   for (const id of ["filter", "family", "style", "dims"]) $(id).addEventListener("input", applyFilter);
 }
 
+// A probe or URL value the module would refuse: its message in #probe, the Python exception's
+// name in data-error, and no value.
+function refuse(type, text) {
+  $("probe").dataset.error = type;
+  $("probe").textContent = text;
+}
+
+// The checks run in the order of the module's call: the pip's conversion to 32 bits (a
+// TypeError naming the arguments) comes before the name's lookup.
 async function probe(query) {
-  const name = query.get("probe"), out = $("probe");
+  const name = query.get("probe"), out = $("probe"), seconds = query.get("seconds") || "0";
+  const bpm = query.has("bpm") ? query.get("bpm") : String(clock.bpm);
+  if (!tempoTaken(bpm)) return refuse("ValueError", TEMPO_REFUSED);
+  let pip;
+  try { pip = pipAt(seconds, bpm); } catch (err) { return refuse("ValueError", "seconds: " + err.message); }
   const entry = source.entries.find(e => e.name === name);
-  if (!entry) { out.textContent = "Unknown kinetra: " + name; return; }
-  const pip = pipAt(query.get("seconds") || "0", query.get("bpm") || String(clock.bpm));
-  const row = rowAt(entry, await source.load(entry), pip);
+  if (pip < PIP_MIN || pip > PIP_MAX) {
+    const kind = entry ? entry.kind : "pattern", digits = String(pip);
+    const args = (kind === "pattern" ? reprString(name) + ", " : "")
+      + (digits.length > 60 ? digits.slice(0, 60) + "…" : digits);
+    return refuse("TypeError", source.refusals[kind] + args);
+  }
+  if (!entry) return refuse("ValueError", "Unknown kinetra: " + name);
+  const row = rowAt(entry, await source.load(entry), Number(pip));
   out.dataset.pip = pip;
-  out.textContent = row ? row.map(reprFloat).join(" ") : "Pip outside non-looping recording";
+  if (!row) return refuse("IndexError", "Pip outside non-looping recording");
+  out.textContent = row.map(reprFloat).join(" ");
+}
+
+// Whatever stays on screen at the top (the header, or on a phone its transport row): the
+// sections scroll into view below it, not under it.
+function trackStickyHeight() {
+  const update = () => {
+    const sticky = [document.querySelector("header"), document.querySelector("header .transport")]
+      .find(e => getComputedStyle(e).position === "sticky" && e.offsetHeight > 0);
+    document.documentElement.style.setProperty("--header", (sticky ? sticky.offsetHeight : 0) + "px");
+  };
+  new ResizeObserver(update).observe(document.body);
+  update();
 }
 
 async function main() {
@@ -492,9 +661,15 @@ async function main() {
   const block = $("kinetra-data");
   source = block ? await compactSource(block) : await servedSource();
   wireControls();
+  trackStickyHeight();
   build(source.entries);
   for (const id of ["filter", "family", "style", "dims"]) if (query.get(id)) $(id).value = query.get(id);
-  if (query.get("bpm")) { clock.setBpm(Number(query.get("bpm"))); $("bpm").value = clock.bpm; }
+  if (query.get("bpm") !== null) {
+    const bpm = query.get("bpm");
+    if (!tempoTaken(bpm)) refuse("ValueError", TEMPO_REFUSED);
+    else if (clock.setBpm(Number(bpm))) $("bpm").value = clock.bpm;
+    else if (!query.get("probe")) refuse("ValueError", `Tempo outside the page's ${$("bpm").min} to ${$("bpm").max} BPM`);
+  }
   applyFilter();
   if (source.show) {
     // The show's clock rules the page: its tempo map, seeks and latency come from the server.
@@ -508,7 +683,8 @@ async function main() {
 }
 
 window.kinetraPreview = {clock, fan, metronome, stats, visible, reprFloat, pipAt, rowAt, cards,
-  get showFrame() { return showFrame; },
+  probe: async text => { delete $("probe").dataset.error; delete $("probe").dataset.pip; await probe(new URLSearchParams(text)); },
+  get showFrame() { return showFrame; }, get showLabels() { return showLabels; }, fitText,
   positions(name) {
     const card = cards.find(c => c.entry.name === name);
     if (!card || !card.data) return null;
