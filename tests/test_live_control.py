@@ -291,3 +291,22 @@ def test_events_read_back_exactly_and_midi_maps_to_them():
     assert midi_event(note, mido.Message("note_on", channel=9, note=36, velocity=0)) is None
     assert midi_event(cc, mido.Message("control_change", control=20, value=67)) == \
         control.Event("nudge", (Fraction(3, 2),))
+
+
+def test_the_status_line_shows_the_cue_the_next_point_and_the_last_event():
+    from kinetra_live.clocks import InternalClock
+    from kinetra_live.live_control import LiveControl
+
+    show = show_with(cue=CUES, start_cue="now", control={"quantise": "bar"})
+    ns = [0]
+    clock = InternalClock(TempoMap(120), now_ns=lambda: ns[0])
+    live = LiveControl(show, clock)
+    clock.start()
+    assert live.status_text(Fraction(0)) == "cue now  next bar 2.1  last -"
+    ns[0] = 600_000_000                 # beat 1.2 of bar 1
+    live.submit(control.parse_event("cue bar"))
+    live.frame(ns[0])
+    assert live.status_text(Fraction(6, 10)) == "cue now  next 2.1 cue bar  last cue bar"
+    assert live.latest.cue == "now" and live.latest.last_event == "cue bar"
+    live.frame(2_000_000_000)
+    assert live.status_text(Fraction(2)) == "cue bar  next bar 3.1  last cue bar"

@@ -50,6 +50,8 @@ class LiveControl:
         self._next_status_ns = 0
         self._inputs: list = []     # each has close()
         self._status_send = None    # (datagram, address) -> None, once OSC is open
+        # what other threads (the remote) may read: made by the frame loop, never shared state
+        self.latest: controls.Status | None = None
         self.received = 0
 
     # -- the clock's grid
@@ -121,15 +123,16 @@ class LiveControl:
             pips = {ahead: timeline.pip_at(seconds + ahead) for ahead in offsets.distinct}
             controller.settle(min(pips.values()))
             frame, by_output = offsets.frames(controller, pips.__getitem__)
-        if self._status_send is not None and (applied or at_ns >= self._next_status_ns):
+        if applied or at_ns >= self._next_status_ns:
             self._next_status_ns = at_ns + STATUS_EVERY_NS
-            self.send_status(seconds)
+            self.latest = self.controller.status(seconds)
+            if self._status_send is not None:
+                self.send_status(self.latest)
         return frame, by_output
 
-    def send_status(self, seconds: Fraction) -> None:
+    def send_status(self, status: controls.Status) -> None:
         from pythonosc.osc_message_builder import build_msg
 
-        status = self.controller.status(seconds)
         datagram = build_msg(STATUS_ADDRESS, [status.bpm, status.bar, status.beat, status.cue,
                                               status.clock, status.last_event]).dgram
         targets = list(self._replies)

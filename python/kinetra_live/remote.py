@@ -62,6 +62,7 @@ async function send(event) {{
   else show(await answer.json());
 }}
 function show(s) {{
+  if (s.bpm === undefined) return;
   status.textContent = `${{s.bpm.toFixed(2)}} BPM  ${{s.bar}}.${{s.beat}}  ${{s.clock}}\\n` +
     `cue ${{s.cue || "-"}}  last ${{s.last_event || "-"}}`;
   document.body.dataset.cue = s.cue;
@@ -119,8 +120,9 @@ class Remote:
         self.server.server_close()
 
     def _status(self) -> dict:
-        live = self.live
-        return live.controller.status(live.timeline.now())._asdict()
+        # the frame loop's latest status: the controller itself is the loop's alone
+        status = self.live.latest
+        return {} if status is None else status._asdict()
 
     def _handler(self):
         remote = self
@@ -191,8 +193,7 @@ class Remote:
                     self._answer(HTTPStatus.BAD_REQUEST, one_line(str(exc), 200).encode())
                     return
                 remote.live.submit(event)
-                self._answer(HTTPStatus.OK, json.dumps(
-                    {**remote._status(), "last_event": event.text}).encode(),
-                    "application/json")
+                self._answer(HTTPStatus.OK, json.dumps(remote._status()).encode(),
+                             "application/json")
 
         return Handler
