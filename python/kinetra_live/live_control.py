@@ -4,7 +4,8 @@ its time, and the controllers hear the show's status back.
 Every input (OSC, MIDI, the remote) hands its event to `submit`, which stamps it with the show
 clock's time under one lock, so the queue is in time order. A frame is sampled at its deadline
 on the frame grid (frame k at k / fps of the show clock, as `render` samples it) and applies
-first every event stamped at or before that time; an event stamped later waits for the next
+first every event queued by then; one that arrived after the deadline, while the loop was
+waking, is applied (and recorded) at the deadline's time, so it is not held back a whole
 frame. So a recorded set rendered with `render --control` goes through the same events at the
 same times and gives the same frames.
 
@@ -96,16 +97,13 @@ class LiveControl:
         """Apply the events due by frame time `at_ns` and sample the frame; with output delays
         (`offsets`), also each output's frame. Returns (frame, by_output or None)."""
         seconds = self.seconds_at_ns(at_ns)
-        due = []
         with self._lock:
-            queue = self._queue
-            while queue and queue[0][0] <= seconds:
-                due.append(queue.popleft())
+            due, self._queue = self._queue, collections.deque()
             self._drained = seconds
         applied = False
         for stamp, event, reply_to in due:
             try:
-                self.controller.apply(stamp, event)
+                self.controller.apply(min(stamp, seconds), event)
                 applied = True
             except ValueError as exc:   # NotApplied, or a name the show does not have
                 self.refuse(event.kind, str(exc))
