@@ -310,3 +310,28 @@ def test_the_status_line_shows_the_cue_the_next_point_and_the_last_event():
     assert live.latest.cue == "now" and live.latest.last_event == "cue bar"
     live.frame(2_000_000_000)
     assert live.status_text(Fraction(2)) == "cue bar  next bar 3.1  last cue bar"
+
+
+@pytest.mark.skipif(not __import__("os").path.exists("/dev/snd/seq"),
+                    reason="no ALSA sequencer (/dev/snd/seq) for virtual MIDI ports")
+def test_the_midi_map_drives_the_show_through_a_port():
+    pytest.importorskip("rtmidi")
+    from kinetra_live.clocks import InternalClock
+    from kinetra_live.live_control import LiveControl, open_midi
+
+    with mido.open_output("kinetra control test", virtual=True) as out:
+        name = next(n for n in mido.get_input_names() if "kinetra control test" in n)
+        show = show_with(cue=CUES, control={"midi_port": name, "midi": [
+            {"note": 36, "event": "cue now"}, {"cc": 7, "event": "bpm"}]})
+        live = LiveControl(show, InternalClock(TempoMap(120)))
+        open_midi(live, name)
+        try:
+            out.send(mido.Message("note_on", note=36, velocity=100))
+            out.send(mido.Message("control_change", control=7, value=90))
+            deadline = time.monotonic() + 10
+            while live.received < 2 and time.monotonic() < deadline:
+                time.sleep(0.01)
+            live.frame(time.monotonic_ns())
+            assert live.controller.cue == "now" and live.latest.bpm == 90.0
+        finally:
+            live.close()
