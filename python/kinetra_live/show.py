@@ -186,6 +186,7 @@ class ControlSpec:
 DEFAULT_CONTROL = ControlSpec(Quantise("bar", None), None, None, None, ())
 
 
+@dataclass(frozen=True)
 class ExportSpec:
     size: tuple[float, float, float] = (1.0, 1.0, 1.0)   # metres that x, y, z = 1 reach
 
