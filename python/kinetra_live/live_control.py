@@ -19,6 +19,7 @@ import collections
 import logging
 import math
 import threading
+import time
 from fractions import Fraction
 
 from . import control as controls
@@ -41,6 +42,9 @@ class LiveControl:
     def __init__(self, show: shows.Show, clock, *, record=None):
         self.show = show
         self.timeline = controls.ClockTimeline(clock, clock.now())
+        # a followed clock keeps time its own way (the network session's clock): the frame
+        # loop's monotonic deadlines are moved onto it once
+        self._base = clock.now() - Fraction(time.monotonic_ns(), 10**9)
         self.sampler = Sampler(show)
         self.controller = controls.Controller(show, self.sampler, self.timeline, record=record)
         self._lock = threading.Lock()
@@ -61,7 +65,7 @@ class LiveControl:
         clock = self.timeline.clock
         if hasattr(clock, "show_seconds"):
             return clock.show_seconds(Fraction(ns, 10**9))
-        return Fraction(ns, 10**9) - self.timeline._origin
+        return Fraction(ns, 10**9) + self._base - self.timeline._origin
 
     def start_ns(self) -> int:
         """The monotonic nanosecond at which the show clock reads 0: frame 0's deadline."""
