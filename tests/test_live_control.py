@@ -335,3 +335,24 @@ def test_the_midi_map_drives_the_show_through_a_port():
             assert live.controller.cue == "now" and live.latest.bpm == 90.0
         finally:
             live.close()
+
+
+def test_render_applies_control_on_a_midi_clock_trace(tmp_path, capsys):
+    path, trace, events = tmp_path / "show.toml", tmp_path / "trace.txt", tmp_path / "set.txt"
+    path.write_text('[clock]\nbpm = 120\n[control]\nquantise = "beat"\n'
+                    '[[fixture]]\nname = "a"\npattern = "circle"\n')
+    # 120 BPM of MIDI clock: 48 clocks a second, and a pause from 1.5 s to 2 s
+    trace.write_text("0 start\n" + "".join(f"{k}/48 clock\n" for k in range(72)) +
+                     "".join(f"{k}/48 clock\n" for k in range(96, 144)))
+    events.write_text("1.01 speed a 1/2\n")
+    parser = argparse.ArgumentParser()
+    render.add_arguments(parser)
+    status = render.main(parser.parse_args([str(path), "--seconds", "3", "--fps", "4",
+                                            "--midi-clock", str(trace), "--control",
+                                            str(events)]))
+    table = list(csv.DictReader(io.StringIO(capsys.readouterr().out)))
+    assert status == 0
+    pips = [(int(row["pip"]), int(row["fixture_pip"])) for row in table]
+    # the change waits for the beat after 1.01 s (pip 192), then runs at half speed
+    assert [f for p, f in pips if p <= 192] == [p for p, f in pips if p <= 192]
+    assert all(f == 192 + (p - 192) // 2 for p, f in pips if p > 192) and pips[-1][0] > 192
