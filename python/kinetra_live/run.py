@@ -83,7 +83,8 @@ class Runner:
         now = self.clock.now()
         beat = self.clock.beat_at(now)
         whole = math.floor(beat)
-        line = (f"{float(self.clock.bpm_at(now)):7.2f} BPM  {whole // 4 + 1}.{whole % 4 + 1}  "
+        bar = self.show.beats_per_bar
+        line = (f"{float(self.clock.bpm_at(now)):7.2f} BPM  {whole // bar + 1}.{whole % bar + 1}  "
                 f"{self.clock.name}  frame {self.frame_ns / 1e6:.2f} ms  late {self.late}")
         if self.control is not None:
             line += "  " + self.control.status_text(self.control.timeline.now())
