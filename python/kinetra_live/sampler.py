@@ -108,6 +108,11 @@ class Sampler:
                                         FadeState(fade.to, weight, target or park)))
                     continue
                 raw, target = raw or park, target or park   # the ended one does not count
+            if weight == 1.0:
+                # a finished fade plays its target: name it and give its sample
+                append(FixtureState(rig.name, fade.to, fixture_pip, target,
+                                    rig.transform(target), FadeState(fade.to, weight, target)))
+                continue
             keep = 1.0 - weight
             mixed = (keep * raw[0] + weight * target[0], keep * raw[1] + weight * target[1],
                      keep * raw[2] + weight * target[2])
