@@ -545,25 +545,32 @@ MOTIONS = {fn.__name__: fn for fn in (
 HAT_DETAIL = {
     "bounce": ((0,), 0.26), "step": ((1,), 0.3), "orbit": ((0, 1), 0.15),
     "glide": ((0, 1, 2), 0.36), "surge": ((1, 2), 0.24), "recoil": ((0, 2), 0.15),
-    "flutter": ((0, 1), 0.12), "dive": ((0, 1), 0.15), "pendulum": ((1, 2), 0.15),
+    "flutter": ((0, 1), 0.12), "dive": ((0, 1), 0.2), "pendulum": ((1, 2), 0.15),
     "figure8": ((0, 1, 2), 0.24), "box": ((0, 1, 2), 0.24), "corkscrew": ((0, 1, 2), 0.24),
     "spiral": ((0, 1, 2), 0.3), "slalom": ((0, 1, 2), 0.24), "spring": ((), 0.0),
     "ricochet": ((0, 1, 2), 0.22),
 }
 
 
-def _add_hat_detail(lanes, axes: tuple[int, ...], size: float, score: Score) -> None:
-    """Each hat flicks a little, turning on from the hat before; louder hats turn further.
+# The way each hat voice flicks, as a turn about the detail's axes.
+HAT_TURN = {"closed_hat": 0.0, "open_hat": 0.5 * PI, "ride": PI, "shaker": 1.5 * PI}
 
-    The turns follow how many hats fall in each beat and how loud they are, so styles that
-    share their drums but not their hats still move apart. Hats right at a backbeat leave
-    it to the backbeat.
+
+def _add_hat_detail(lanes, axes: tuple[int, ...], size: float, score: Score) -> None:
+    """Each hat flicks a little, the way its voice and loudness give: a hat that recurs
+    flicks the same way, and an accented hat turns away from the quiet ones.
+
+    Styles that share their drums but not their hats still move apart by where their hats
+    fall and how loud. Hats right at a backbeat leave it to the backbeat.
     """
     hits = _clear_of(score.hits(*FLUTTER), score, 14)
-    angles, turn = [], 0.0
-    for _, vel in hits:
-        angles.append(turn)
-        turn += TAU * (0.2 + 0.6 * vel)
+    voice: dict[int, str] = {}
+    loudest: dict[int, float] = {}
+    for name in FLUTTER:
+        for pip, vel in score.lanes.get(name, ()):
+            if vel > loudest.get(pip, 0.0):
+                loudest[pip], voice[pip] = vel, name
+    angles = [HAT_TURN[voice[pip]] + TAU * 1.6 * vel for pip, vel in hits]
     for n, axis in enumerate(axes):
         offset = PI * n / len(axes)
         # y points down: its flicks turn the other way round, as the motions' own y does.
