@@ -400,7 +400,7 @@ def figure8(score: Score):
     theta = warped_phase(p, _bars(score), score.weighted(), 1.0, 16)
     size = [0.5] * p
     add_hits(size, kicks, p, 0.35, 10, 50)
-    add_hits(size, score.hits(*PERCUSSION), p, 0.15, 8, 30)
+    add_hits(size, score.percussion(), p, 0.15, 8, 30)
     xs = [a * math.sin(t) for a, t in zip(size, theta)]
     ys = [-0.55 * a * math.sin(2 * t) for a, t in zip(size, theta)]
     zs = [0.3 * a * math.cos(t) for a, t in zip(size, theta)]
@@ -435,7 +435,11 @@ def corkscrew(score: Score):
     p = score.period
     theta = warped_phase(p, 2, score.weighted(), 0.6, 16)
     radius = [0.35] * p
-    add_hits(radius, score.hits(*PERCUSSION, *FLUTTER) or score.kicks(), p, 0.3, 8, 32)
+    # A rim on the backbeat answers as the backbeat (below), not by opening the radius.
+    opening: dict[int, float] = {}
+    for pip, vel in score.percussion() + score.hits(*FLUTTER):
+        opening[pip] = max(vel, opening.get(pip, 0.0))
+    add_hits(radius, sorted(opening.items()) or score.kicks(), p, 0.3, 8, 32)
     xs = [r * math.cos(t) for r, t in zip(radius, theta)]
     ys = [-r * math.sin(t) for r, t in zip(radius, theta)]
     zs = [0.55 * math.sin(TAU * k / p) for k in range(p)]
