@@ -10,8 +10,11 @@ be busy with other work). Then the outputs for 512 fixtures, each frame mapped a
 socket on 127.0.0.1 that nobody reads: four sACN universes (sacn) and four Art-Net universes
 (pyartnet), and OSC in bundles and as single messages. `--dmx` also compares the two DMX
 libraries sending one full universe. `--jitter` runs the live frame loop on the real clock and
-prints the frame-interval error. `--json` prints the figures as one JSON object on the last
-line.
+prints the frame-interval error. Live control's share of a 512-fixture frame (events queued,
+the clock's grid, changes waiting) is measured against the frame without it; `--cue-latency`
+sends 1,000 OSC cues (quantise "now") to a running frame loop at 44 fps and times each from
+its sending to the first frame that sends the new look. `--json` prints the figures as one
+JSON object on the last line.
 """
 
 from __future__ import annotations
@@ -20,9 +23,11 @@ import argparse
 import asyncio
 import json
 import os
+import random
 import socket
 import statistics
 import sys
+import threading
 import time
 from fractions import Fraction
 from pathlib import Path
@@ -38,7 +43,7 @@ from kinetra_live.show import parse_show
 GOAL_MS = 2.0
 
 
-def show_of(count: int, fps: int = 44, outputs=()):
+def show_of(count: int, fps: int = 44, outputs=(), **extra):
     names = [row["name"] for row in kinetra.catalogue()][::27][:64]
     fixtures = []
     for i in range(count):
@@ -51,7 +56,7 @@ def show_of(count: int, fps: int = 44, outputs=()):
                               "tilt": 3 + 4 * (i % 128), "bits": 16}
         fixtures.append(fixture)
     return parse_show({"clock": {"bpm": 128}, "fps": fps, "fixture": fixtures,
-                       "output": list(outputs)})
+                       "output": list(outputs), **extra})
 
 
 def best_ms(action, frames: int, repeats: int = 7) -> float:
@@ -298,17 +303,99 @@ def jitter(seconds: float, count: int = 512) -> None:
           f"on {os.cpu_count()} processors")
 
 
+CUE_SHOW = {"cue": [{"name": "one", "quantise": "now", "fixtures": {"all": {"pattern": "circle"}}},
+                    {"name": "two", "quantise": "now", "fixtures": {"all": {"pattern": "sway"}}}]}
+
+
+def control_show(count: int):
+    """The frame benchmark's show, its fixtures one group that two cues switch."""
+    return show_of(count, group=[{"name": "all", "fixtures": [f"f{i}" for i in range(count)]}],
+                   **CUE_SHOW)
+
+
+def control_cost(count: int = 512) -> dict:
+    """A frame read and sampled as `run` does without control, and through live control."""
+    from kinetra_live.clocks import InternalClock
+    from kinetra_live.live_control import LiveControl
+
+    show = control_show(count)
+    clock = InternalClock(show.clock.tempo_map())
+    sampler = Sampler(show)
+    live = LiveControl(show, clock)
+    period = 10**9 // show.fps
+    start = live.start_ns()
+    # the same frame times both ways: the patterns' cost depends on the pip
+    plain = best_ms(lambda k: sampler.frame(clock.pip_at(Fraction(start + k * period, 10**9))),
+                    200)
+    controlled = best_ms(lambda k: live.frame(start + k * period), 200)
+    print(f"live control, {count} fixtures: frame {plain:.3f} ms without, {controlled:.3f} ms "
+          f"with ({(controlled / plain - 1) * 100:+.1f}%, goal at most +5%)")
+    return {"control_frame_ratio": round(controlled / plain, 3)}
+
+
+def cue_latency(events: int = 1000, count: int = 64) -> dict:
+    """OSC cue to the first frame sending its look, on the real clock at 44 fps."""
+    from pythonosc.udp_client import SimpleUDPClient
+    from kinetra_live.clocks import InternalClock
+    from kinetra_live.live_control import LiveControl, open_osc
+
+    show = control_show(count)
+    clock = InternalClock(show.clock.tempo_map())
+    live = LiveControl(show, clock)
+    source = open_osc(live, "127.0.0.1", 0)
+    client = SimpleUDPClient(*source.address)
+    runner = Runner(show, clock, [], control=live)
+    sent_at, latencies = [], []
+    wanted = ["sway", "circle"]
+
+    class Stamp:
+        def send(self, frame):
+            look = frame.fixtures[0].pattern
+            if sent_at and look == wanted[len(latencies) % 2]:
+                latencies.append(time.monotonic_ns() - sent_at.pop())
+            runner.stopping = len(latencies) >= events
+
+    runner.senders.append(Stamp())
+    shuffle = random.Random(19)
+
+    def drive():
+        for k in range(events):
+            while len(latencies) < k:
+                time.sleep(0.001)
+            time.sleep(shuffle.uniform(0.01, 0.05))     # anywhere between frames
+            sent_at.append(time.monotonic_ns())
+            client.send_message("/kinetra/cue", ["two" if k % 2 == 0 else "one"])
+    threading.Thread(target=drive, daemon=True).start()
+    clock.start()
+    runner.run(start_ns=live.start_ns())
+    live.close()
+    client.close()
+    latencies.sort()
+    period_ms = 1000 / show.fps
+    p99 = latencies[int(len(latencies) * 0.99)] / 1e6
+    print(f"OSC cue to the first frame with its look, {events} cues at {show.fps} fps: "
+          f"p50 {latencies[len(latencies) // 2] / 1e6:.2f} ms, p99 {p99:.2f} ms, worst "
+          f"{latencies[-1] / 1e6:.2f} ms (goal p99 at most {period_ms + 1:.2f} ms); "
+          f"{runner.late} frames late; load average {os.getloadavg()[0]:.1f}")
+    return {"cue_p99_ms": round(p99, 3)}
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--dmx", action="store_true", help="compare pyartnet and sacn")
     parser.add_argument("--jitter", type=float, metavar="SECONDS",
                         help="measure the live frame interval for this long (e.g. 60)")
+    parser.add_argument("--cue-latency", action="store_true",
+                        help="time 1,000 OSC cues to their first frame (about a minute)")
     parser.add_argument("--json", action="store_true",
                         help="print the figures as one JSON object on the last line")
     args = parser.parse_args()
     figures = frame_costs()
     figures.update(output_costs())
+    figures.update(control_cost())
+    if args.cue_latency:
+        figures.update(cue_latency())
     ratio = profile_cost()
     if ratio is not None:
         figures["profile_ratio"] = round(ratio, 3)

@@ -32,12 +32,6 @@ def test_all_rows_present(loops):
 
 
 @pytest.mark.parametrize("recipe", FAMILIES)
-def test_rows_peak_at_the_family_peak(loops, recipe):
-    for name, (row, s) in loops[recipe].items():
-        assert np.abs(s).max() == 0.82, name
-
-
-@pytest.mark.parametrize("recipe", FAMILIES)
 def test_rows_of_a_family_are_distinct(loops, recipe):
     rows = loops[recipe]
     grid = 1024
@@ -196,11 +190,11 @@ def _crossings(xy, z):
     return sorted(out)
 
 
-def test_braid_of_one_turn_weaves(loops):
-    s = loops["braid"]["braid_1_2"][1][::2]
-    passes = _crossings(s[:, :2], s[:, 2])
-    # Each crossing is met twice; walking the path it goes over and under in turn.
-    assert len(passes) >= 8
-    over = [dz > 0 for _, dz in passes]
-    assert all(o != p for o, p in zip(over, over[1:] + over[:1]))
-    assert min(abs(dz) for _, dz in passes) > 0.2
+def test_every_braid_weaves(loops):
+    for name, (_, s) in loops["braid"].items():
+        passes = _crossings(s[::2, :2], s[::2, 2])
+        # Each crossing is met twice; walking the path it goes over and under in turn.
+        assert len(passes) >= 6, name
+        over = [dz > 0 for _, dz in passes]
+        assert all(o != p for o, p in zip(over, over[1:] + over[:1])), name
+        assert min(abs(dz) for _, dz in passes) > 0.2, name

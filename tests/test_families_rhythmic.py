@@ -42,11 +42,9 @@ def assert_peaks(lane, pips, radius, sign=None, what=""):
 
 
 @pytest.mark.parametrize("family", FAMILIES)
-def test_family_stays_off_the_scaled_peak_and_its_rows_differ(rows, family):
+def test_rows_of_a_family_differ(rows, family):
     members = {n: v for n, v in rows.items() if n.startswith(family)}
     assert len(members) == 16
-    for name, (row, s) in members.items():
-        assert np.abs(s).max() != 0.82, name
     d, a, b = pattern_bar.closest_pair({n: [tuple(p) for p in s] for n, (_, s) in members.items()})
     assert d >= pattern_bar.MIN_RMS, (a, b)
 

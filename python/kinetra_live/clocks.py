@@ -62,6 +62,15 @@ class InternalClock:
         return exact(seconds, "seconds") + self._offset
 
 
+    def show_seconds(self, seconds: object) -> Fraction:
+        """Seconds of the show's tempo map at `seconds` of `now()` (latency included)."""
+        return self._show_time(seconds)
+
+    @property
+    def tempo_map(self) -> TempoMap:
+        """The tempo map being played, in show seconds; live control edits it."""
+        return self._map
+
     def beat_at(self, seconds: object) -> Fraction:
         return self._map.beat_at(self._show_time(seconds))
 

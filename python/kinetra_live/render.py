@@ -3,7 +3,8 @@
 Frame n is at exactly n/F seconds (F is the show's `fps` unless given). Its pip comes from
 the show's tempo map, or from a MIDI clock trace played into the clock follower; every fixture
 of a frame sees that pip. Frames are made and written one at a time, so memory does not grow
-with the length of a render. Columns:
+with the length of a render. With `--control FILE` the events a `run` recorded are applied at
+their times, so the render is the set as it was played. Columns:
 frame, seconds, pip, fixture, pattern, fixture_pip, x, y, z (the pattern's exact sample,
 before transforms), then the crossfade's (if the show has one) and each output's values.
 """
@@ -18,12 +19,13 @@ import sys
 from fractions import Fraction
 from pathlib import Path
 
+from . import control as controls
 from . import exports
 from . import show as shows
 from .delays import RenderTiming
 from .midi_clock import MidiClockFollower, Trace, TraceError, read_trace
 from .outputs.degrees import HeadRig
-from .quoting import quote
+from .quoting import one_line, quote
 from .sampler import Sampler
 from .timebase import PIPS_PER_BEAT, exact
 
@@ -40,6 +42,7 @@ LAST_PIP = 2**31 - 1
 EXAMPLE = """example:
   python -m kinetra_live render examples/shows/club.toml --seconds 8 > club.csv
   python -m kinetra_live render show.toml --seconds 4 --midi-clock trace.txt
+  python -m kinetra_live render show.toml --seconds 300 --control set.txt
   python -m kinetra_live render show.toml --seconds 60 --format gltf --out show.glb
   python -m kinetra_live render show.toml --seconds 60 --format midi --out show.mid"""
 
@@ -78,23 +81,40 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--midi-clock", type=Path, metavar="TRACE",
                         help="a MIDI clock trace (seconds, a blank, the message) to follow "
                              "instead of the show's tempo map")
+    parser.add_argument("--control", type=Path, metavar="FILE",
+                        help="events to apply at their times, as `run --record-control` "
+                             "writes them")
     exports.add_arguments(parser)
 
 
-def _timed_pips(show: shows.Show, trace: Trace | None, times):
-    """(time, pip) of each time, in order."""
+def _timed_pips(show: shows.Show, trace: Trace | None, times, controller=None, control=(),
+                tempo_map=None):
+    """(time, pip) of each time, in order. The controller's events are applied each at its
+    time, after the clock messages up to that time; `tempo_map` is one they edit."""
     if trace is None:
-        tempo_map = show.clock.tempo_map()
-        for seconds in times:
-            yield seconds, tempo_map.pip_at(seconds)
-        return
-    follower, events = MidiClockFollower(), iter(trace)
-    pending = next(events, None)
+        timeline = controls.MapTimeline(tempo_map or show.clock.tempo_map())
+        clock = iter(())
+    else:
+        follower = MidiClockFollower()
+        timeline, clock = controls.ClockTimeline(follower, Fraction(0)), iter(trace)
+    if controller is not None:
+        controller.timeline = timeline
+    pending, events = next(clock, None), iter(control)
+    event = next(events, None)
     for seconds in times:
-        while pending is not None and pending[0] <= seconds:
-            follower.feed(*pending)
-            pending = next(events, None)
-        yield seconds, follower.pip_at(seconds)
+        while True:
+            until = seconds if event is None or event.seconds > seconds else event.seconds
+            while pending is not None and pending[0] <= until:
+                follower.feed(*pending)
+                pending = next(clock, None)
+            if event is None or event.seconds > seconds:
+                break
+            try:
+                controller.apply(event.seconds, event.event)
+            except controls.NotApplied as exc:
+                raise controls.ControlFileError(f"{event.number}: {exc}") from None
+            event = next(events, None)
+        yield seconds, timeline.pip_at(seconds)
 
 
 def last_seconds(show: shows.Show) -> Fraction:
@@ -107,32 +127,41 @@ def frame_count(seconds: Fraction, fps: int) -> int:
 
 
 def frames(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
-           heads: HeadRig | None = None):
+           heads: HeadRig | None = None, control=()):
     """(n, pip, frame, head angles, {output: (frame, head angles)} or None) of each frame of a
-    render, made one at a time: what `rows` writes and the exports keep."""
-    sampler = Sampler(show)
+    render, made one at a time: what `rows` writes and the exports keep. `control` is the
+    lines of a control file, applied at their times."""
+    controller = controls.Controller(show, Sampler(show), None)
     heads = HeadRig(show, fps) if heads is None else heads
     timing = RenderTiming(show, fps, heads)
     # one stream of pips for each output's delay and each fixture's lead
     offsets = [Fraction(0)] if timing.offsets.none else timing.offsets.distinct
     count = frame_count(seconds, fps)
+    # Every stream reads the tempo map the events edit; the undelayed one applies them (the
+    # streams ahead of it come after it in this order).
+    shared = show.clock.tempo_map() if trace is None else None
     streams = [_timed_pips(show, trace, map(Fraction(offset).__add__,
-                                            (Fraction(n, fps) for n in range(count))))
+                                            (Fraction(n, fps) for n in range(count))),
+                           controller if offset == 0 else None, control if offset == 0 else (),
+                           shared)
                for offset in offsets]
     for n, timed in enumerate(zip(*streams)):
         pips = {offset: pip for offset, (_, pip) in zip(offsets, timed)}
-        yield (n, pips[0], *timing.frame(sampler, pips.__getitem__))
+        controller.settle(min(pips.values()))
+        yield (n, pips[0], *timing.frame(controller, pips.__getitem__))
 
 
 def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
-         heads: HeadRig | None = None):
+         heads: HeadRig | None = None, control=()):
     """The CSV rows of a render, header first, made one frame at a time; `heads` keeps what
-    the moving heads did."""
+    the moving heads did; `control` is the lines of a control file."""
     heads = HeadRig(show, fps) if heads is None else heads
-    fades = any(f.crossfade is not None for f in show.fixtures)
+    fades = any(f.crossfade is not None for f in show.fixtures) or any(
+        line.event.kind == "crossfade" for line in control) or any(
+        target.fade_beats is not None for cue in show.cues for target in cue.targets)
     yield HEADER + (FADE_HEADER if fades else ()) + tuple(
         column for output in show.outputs for column in heads.columns(output))
-    for n, pip, frame, angles, sent in frames(show, seconds, fps, trace, heads):
+    for n, pip, frame, angles, sent in frames(show, seconds, fps, trace, heads, control):
         at = repr(float(Fraction(n, fps)))
         for i, (fixture, state) in enumerate(zip(show.fixtures, frame.fixtures)):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
@@ -173,12 +202,22 @@ def main(args: argparse.Namespace) -> int:
             print(f"render: --seconds: expected at most {float(limit):.6g} for this show "
                   f"(its pips leave 32 bits after that)", file=sys.stderr)
             return 2
+    control = []
+    if args.control is not None:
+        if exports.wanted(args):
+            print("render: --control: applies to the CSV render only", file=sys.stderr)
+            return 2
+        try:
+            control = controls.read_control(args.control, show, tempo=trace is None)
+        except controls.ControlFileError as exc:
+            print(f"render: --control: {exc}", file=sys.stderr)
+            return 2
     if exports.wanted(args):
         return exports.main(show, args, fps, trace)
     writer = csv.writer(sys.stdout, lineterminator="\n")
     heads = HeadRig(show, fps)
     try:
-        for row in rows(show, args.seconds, fps, trace, heads):
+        for row in rows(show, args.seconds, fps, trace, heads, control):
             writer.writerow(row)
         sys.stdout.flush()
     except BrokenPipeError:
@@ -187,6 +226,9 @@ def main(args: argparse.Namespace) -> int:
     except (OSError, TraceError) as exc:
         # the trace changed or went away after it was checked
         print(f"render: --midi-clock: {exc}", file=sys.stderr)
+        return 2
+    except controls.ControlFileError as exc:
+        print(f"render: --control: {one_line(str(args.control), 200)}:{exc}", file=sys.stderr)
         return 2
     for line in heads.report():
         print(f"render: {line}", file=sys.stderr)

@@ -75,13 +75,14 @@ class Fade:
 class FixtureRig:
     """One fixture of a running show."""
 
-    __slots__ = ("spec", "name", "pattern", "source", "phase", "matrix", "fade",
-                 "_since", "_anchor", "_num", "_den")
+    __slots__ = ("spec", "name", "pattern", "source", "phase", "own_phase", "matrix",
+                 "fade", "_since", "_anchor", "_num", "_den")
 
     def __init__(self, show: shows.Show, fixture: shows.Fixture):
         self.spec, self.name = fixture, fixture.name
         self.pattern, self.source = fixture.pattern, pattern_source(show, fixture.pattern)
         self.phase = show.phase_of(fixture)
+        self.own_phase = fixture.phase_pips     # the rest of the phase is its group's spread
         self.matrix = transform_matrix(fixture)
         self._since, self._anchor = 0, 0
         self._num, self._den = fixture.speed.numerator, fixture.speed.denominator
@@ -103,6 +104,10 @@ class FixtureRig:
             raise ValueError(f"speed: expected a ratio above 0 and at most {shows.MAX_SPEED}")
         self._anchor = self.fixture_pip(pip) - self.phase
         self._since, self._num, self._den = pip, speed.numerator, speed.denominator
+
+    def cut(self, show: shows.Show, to: str) -> None:
+        """Play `to` from now on, at the fixture pip it is at; a crossfade under way ends."""
+        self.pattern, self.source, self.fade = to, pattern_source(show, to), None
 
     def crossfade(self, show: shows.Show, pip: int, to: str, beats: Fraction) -> None:
         """Fade from what plays at `pip` to `to` over `beats`; a finished fade's target

@@ -8,6 +8,11 @@ SIGTERM finish the frame in hand, park or black out the outputs as the show says
 Before anything is opened, every output's host must resolve and every MIDI port must be there;
 then the outputs open, and only then does the clock start, so the first frame is the show's
 start however long the outputs took.
+
+Live control (`live_control`): the show's OSC and MIDI inputs, `--remote` and
+`--record-control FILE` (every event applied, `<seconds> <event>` a line, for
+`render --control`). With it, frame k is sampled at k / fps of the show clock, as `render`
+samples it.
 """
 
 from __future__ import annotations
@@ -19,6 +24,7 @@ import sys
 import time
 from pathlib import Path
 
+from . import control as controls
 from . import show as shows
 from .clocks import InternalClock
 from .delays import Offsets
@@ -28,6 +34,7 @@ from .sampler import Sampler
 
 EXAMPLE = """example:
   python -m kinetra_live run examples/shows/club.toml
+  python -m kinetra_live run examples/shows/set.toml --record-control set.txt --remote
   (Ctrl-C or SIGTERM stops it; the outputs park or black out as the show says)"""
 
 STATUS_EVERY_NS = 250_000_000
@@ -37,9 +44,10 @@ class Runner:
     """The frame loop, with its time and sleep injectable so tests can simulate both."""
 
     def __init__(self, show: shows.Show, clock, senders, *, now_ns=time.monotonic_ns,
-                 sleep=time.sleep, status=None):
+                 sleep=time.sleep, status=None, control=None):
         self.show, self.clock, self.senders = show, clock, list(senders)
-        self.sampler = Sampler(show)
+        self.control = control
+        self.sampler = Sampler(show) if control is None else control.sampler
         self.offsets = Offsets(show)
         self.period_ns = 10**9 // show.fps
         self._now_ns, self._sleep, self._status = now_ns, sleep, status
@@ -47,15 +55,22 @@ class Runner:
         self.frame_ns = 0
         self.stopping = False
 
-    def send_frame(self):
-        """Read the clock once and send the frame of that pip to every output."""
+    def send_frame(self, deadline_ns: int | None = None):
+        """Read the clock once and send the frame of that pip to every output; under live
+        control, the frame of the deadline's time."""
         started = self._now_ns()
-        now = self.clock.now()
-        if self.offsets.none:
+        if self.control is not None:
+            frame, by_output = self.control.frame(
+                started if deadline_ns is None else deadline_ns, self.offsets)
+            for sender in self.senders:
+                sender.send(frame if by_output is None else by_output[sender.output.name])
+        elif self.offsets.none:
+            now = self.clock.now()
             frame = self.sampler.frame(self.clock.pip_at(now))
             for sender in self.senders:
                 sender.send(frame)
         else:
+            now = self.clock.now()
             frame, by_output = self.offsets.frames(self.sampler,
                                                    lambda ahead: self.clock.pip_at(now + ahead))
             for sender in self.senders:
@@ -68,15 +83,22 @@ class Runner:
         now = self.clock.now()
         beat = self.clock.beat_at(now)
         whole = math.floor(beat)
-        return (f"{float(self.clock.bpm_at(now)):7.2f} BPM  {whole // 4 + 1}.{whole % 4 + 1}  "
+        bar = self.show.beats_per_bar
+        line = (f"{float(self.clock.bpm_at(now)):7.2f} BPM  {whole // bar + 1}.{whole % bar + 1}  "
                 f"{self.clock.name}  frame {self.frame_ns / 1e6:.2f} ms  late {self.late}")
+        if self.control is not None:
+            line += "  " + self.control.status_text(self.control.timeline.now())
+        return line
 
-    def run(self, max_frames: int | None = None) -> None:
-        start = self._now_ns()
-        k = 0
+    def run(self, max_frames: int | None = None, start_ns: int | None = None) -> None:
+        """Send frames until stopped; `start_ns` puts frame 0's deadline there (the loop
+        begins with the first deadline not yet past)."""
+        fps = self.show.fps
+        start = self._now_ns() if start_ns is None else start_ns
+        k = max(0, -(-(self._now_ns() - start) * fps // 10**9))
         next_status = start
         while not self.stopping and (max_frames is None or self.frames < max_frames):
-            deadline = start + k * self.period_ns
+            deadline = start + k * 10**9 // fps
             now = self._now_ns()
             if now < deadline:
                 self._sleep((deadline - now) / 1e9)
@@ -86,7 +108,7 @@ class Runner:
                 self.late += behind
                 k += behind
                 continue
-            self.send_frame()
+            self.send_frame(deadline)
             k += 1
             if self._status is not None and now >= next_status:
                 self._status(self.status_line())
@@ -111,6 +133,21 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.epilog = EXAMPLE
     parser.formatter_class = argparse.RawDescriptionHelpFormatter
     parser.add_argument("show", type=Path, help="the show file (TOML)")
+    parser.add_argument("--record-control", type=Path, metavar="FILE",
+                        help="write every event applied, for render --control")
+    parser.add_argument("--remote", action="store_true",
+                        help="serve a control page on 127.0.0.1 (its URL, with the token "
+                             "every request needs, is printed once)")
+    parser.add_argument("--remote-bind", type=_bind, metavar="HOST:PORT",
+                        help="serve the control page here instead (implies --remote)")
+
+
+def _bind(text: str) -> tuple[str, int]:
+    host, colon, port = text.rpartition(":")
+    if not (colon and host and port.isascii() and port.isdigit() and int(port) < 65536
+            and host.isprintable() and not any(c.isspace() for c in host)):
+        raise argparse.ArgumentTypeError(f"expected HOST:PORT, got {one_line(repr(text), 80)}")
+    return host, int(port)
 
 
 def _check(show: shows.Show) -> str | None:
@@ -125,7 +162,40 @@ def _check(show: shows.Show) -> str | None:
             check_midi_port(show.clock.port, "input")
         except OutputError as exc:
             return f"clock.port: {exc}"
+    if show.control.midi_port is not None:
+        try:
+            check_midi_port(show.control.midi_port, "input")
+        except OutputError as exc:
+            return f"control.midi_port: {exc}"
     return None
+
+
+def _open_control(show: shows.Show, clock, record, remote=None):
+    """The live control of the show, its inputs listening; (control, None) or (None, why)."""
+    from .live_control import LiveControl, open_midi, open_osc
+
+    live = LiveControl(show, clock, record=record)
+    where = "--remote-bind"
+    try:
+        if remote is not None:
+            from .remote import Remote
+
+            page = Remote(live, *remote)
+            live.add_input(page)
+            print(f"run: remote control at {page.url}", file=sys.stderr, flush=True)
+        where = "control.osc"
+        if show.control.osc is not None:
+            open_osc(live, *show.control.osc)
+        where = "control.midi_port"
+        if show.control.midi_port is not None:
+            open_midi(live, show.control.midi_port)
+    except ImportError as exc:
+        live.close()
+        return None, f"{where}: needs the live extra (pip install \"kinetra[live]\"): {exc}"
+    except (OSError, RuntimeError) as exc:
+        live.close()
+        return None, f"{where}: cannot listen: {one_line(str(exc))}"
+    return live, None
 
 
 def main(args: argparse.Namespace) -> int:
@@ -138,6 +208,14 @@ def main(args: argparse.Namespace) -> int:
     if fault is not None:
         print(f"run: {fault}", file=sys.stderr)
         return 2
+    record = None
+    if args.record_control is not None:
+        try:
+            record = controls.Recorder(args.record_control)
+        except OSError as exc:
+            print(f"run: --record-control: {one_line(str(args.record_control), 200)}: "
+                  f"{exc.strerror or exc}", file=sys.stderr)
+            return 2
     # Outputs first, then the clock: the first frame sent is the show's start.
     senders = []
     try:
@@ -149,17 +227,23 @@ def main(args: argparse.Namespace) -> int:
     except ImportError as exc:
         for sender in senders:
             sender.close()
+        if record is not None:
+            record.close()
         print(f"run: {where}: needs the live extra (pip install \"kinetra[live]\"): "
               f"{one_line(str(exc))}", file=sys.stderr)
         return 2
     except OutputError as exc:
         for sender in senders:
             sender.close()
+        if record is not None:
+            record.close()
         print(f"run: {where}: {exc}", file=sys.stderr)
         return 2
     except (OSError, RuntimeError, ValueError) as exc:
         for sender in senders:
             sender.close()
+        if record is not None:
+            record.close()
         print(f"run: {where}: {one_line(str(exc))}", file=sys.stderr)
         return 1
     tty = sys.stderr.isatty()
@@ -167,7 +251,15 @@ def main(args: argparse.Namespace) -> int:
     def status(line: str) -> None:
         print(f"\r{line}\x1b[K", end="", file=sys.stderr, flush=True)
 
-    runner = Runner(show, clock, senders, status=status if tty else None)
+    remote = args.remote_bind or (("127.0.0.1", 0) if args.remote else None)
+    live, why = _open_control(show, clock, record, remote)
+    if live is None:
+        for sender in senders:
+            sender.close()
+        clock.close()
+        print(f"run: {why}", file=sys.stderr)
+        return 2
+    runner = Runner(show, clock, senders, status=status if tty else None, control=live)
     if isinstance(clock, InternalClock):
         clock.start()       # beat 0 at the first frame, not when the clock was made
 
@@ -175,12 +267,13 @@ def main(args: argparse.Namespace) -> int:
         runner.stopping = True
     previous = {sig: signal.signal(sig, request_stop) for sig in (signal.SIGINT, signal.SIGTERM)}
     try:
-        runner.run()
+        runner.run(start_ns=live.start_ns())
     except OSError as exc:
         print(f"\nrun: {one_line(str(exc))}", file=sys.stderr)
         return 1
     finally:
         runner.stop()
+        live.close()
         for sig, handler in previous.items():
             signal.signal(sig, handler)
     print(("\n" if tty else "") + f"run: stopped after {runner.frames} frames, "

@@ -75,6 +75,10 @@ class Frame:
     def __iter__(self):
         return iter((self.pip, self.fixtures))
 
+    def _replace(self, **changes) -> "Frame":
+        given = {"pip": self.pip, "fixtures": self.fixtures, **changes}
+        return Frame(given["pip"], given["fixtures"])
+
     def __eq__(self, other):
         if not isinstance(other, Frame):
             return NotImplemented
@@ -133,13 +137,15 @@ class Sampler:
                 for rig in rigs]
         # each source called from map: no loop of our own around the calls
         raws = list(map(operator.call, [rig.source for rig in rigs], pips))
+        patterns = [rig.pattern for rig in rigs]
         fades = [None] * len(rigs)
         outs = []
         append = outs.append
         for index, rig in enumerate(rigs):
             raw = raws[index]
             if raw is None or rig.fade is not None:
-                raws[index], mixed, fades[index] = self._mix(rig, pip, pips[index], raw)
+                patterns[index], raws[index], mixed, fades[index] = self._mix(
+                    rig, pip, pips[index], raw)
                 if mixed is None:       # parked: the park position, as it is
                     append(raws[index])
                     continue
@@ -156,30 +162,32 @@ class Sampler:
             append((-1.0 if u < -1.0 else 1.0 if u > 1.0 else u,
                     -1.0 if v < -1.0 else 1.0 if v > 1.0 else v,
                     -1.0 if w < -1.0 else 1.0 if w > 1.0 else w))
-        return Frame._sampled(pip, tuple(outs), (self._names, [rig.pattern for rig in rigs],
-                                                 pips, raws, fades))
+        return Frame._sampled(pip, tuple(outs), (self._names, patterns, pips, raws, fades))
 
     def _mix(self, rig: FixtureRig, pip: int, fixture_pip: int, raw: Triple | None
-             ) -> tuple[Triple, Triple | None, FadeState | None]:
-        """(raw, the position before transforms or None if parked, fade) of a fixture that
-        fades or whose recording has ended."""
+             ) -> tuple[str, Triple, Triple | None, FadeState | None]:
+        """(pattern, raw, the position before transforms or None if parked, fade) of a fixture
+        that fades or whose recording has ended."""
         park = rig.spec.park
         fade = rig.fade
         if fade is None:
             self._parked(rig, rig.pattern, fixture_pip)
-            return park, None, None
+            return rig.pattern, park, None, None
         weight = fade.weight(pip)
         target = fade.source(fixture_pip)
         if raw is None or target is None:
             if (raw is None and weight < 1.0) or (target is None and weight > 0.0):
                 self._parked(rig, rig.pattern if raw is None and weight < 1.0 else fade.to,
                              fixture_pip)
-                return park, None, FadeState(fade.to, weight, target or park)
+                return rig.pattern, park, None, FadeState(fade.to, weight, target or park)
             raw, target = raw or park, target or park   # the ended one does not count
+        if weight == 1.0:
+            # a finished fade plays its target: name it and give its sample
+            return fade.to, target, target, FadeState(fade.to, weight, target)
         keep = 1.0 - weight
         mixed = (keep * raw[0] + weight * target[0], keep * raw[1] + weight * target[1],
                  keep * raw[2] + weight * target[2])
-        return raw, mixed, FadeState(fade.to, weight, target)
+        return rig.pattern, raw, mixed, FadeState(fade.to, weight, target)
 
     def _parked(self, rig: FixtureRig, ended: str, fixture_pip: int) -> None:
         if rig.name not in self._told:

@@ -19,6 +19,7 @@ from pathlib import Path
 from . import heads
 from . import names as pattern_names
 from . import packs, timebase
+from .quantise import Quantise, parse_quantise
 from .clocks import InternalClock
 from .files import FileRefused, read_text
 from .midi_clock import MidiClock
@@ -145,6 +146,47 @@ class Output:
 
 
 @dataclass(frozen=True)
+class CueTarget:
+    """What a cue changes of one fixture or of each fixture of a group; None keeps it."""
+    name: str
+    pattern: str | None
+    phase_pips: int | None
+    speed: Fraction | None
+    spread: str | None          # groups only
+    spread_pips: int | None     # groups only
+    fade_beats: Fraction | None  # crossfade to the pattern over this many beats
+
+
+@dataclass(frozen=True)
+class Cue:
+    name: str
+    quantise: Quantise
+    targets: tuple[CueTarget, ...]
+
+
+@dataclass(frozen=True)
+class MidiControl:
+    note: int | None
+    cc: int | None
+    channel: int | None         # 1 .. 16; None listens on every channel
+    event: str                  # an event's text form; for a controller, its kind
+    scale: Fraction
+    offset: Fraction
+
+
+@dataclass(frozen=True)
+class ControlSpec:
+    quantise: Quantise          # for cues without their own, speed and crossfade
+    osc: tuple[str, int] | None
+    status: tuple[str, int] | None
+    midi_port: str | None
+    midi: tuple[MidiControl, ...]
+
+
+DEFAULT_CONTROL = ControlSpec(Quantise("bar", None), None, None, None, ())
+
+
+@dataclass(frozen=True)
 class ExportSpec:
     size: tuple[float, float, float] = (1.0, 1.0, 1.0)   # metres that x, y, z = 1 reach
 
@@ -159,7 +201,21 @@ class Show:
     fps: int
     on_stop: str
     pack: packs.Pack | None
+    beats_per_bar: int = 4
+    cues: tuple[Cue, ...] = ()
+    start_cue: str | None = None
+    control: ControlSpec = DEFAULT_CONTROL
     export: ExportSpec = ExportSpec()
+
+    def cue(self, name: str) -> Cue | None:
+        return next((cue for cue in self.cues if cue.name == name), None)
+
+    def members(self, name: str) -> tuple[str, ...] | None:
+        """The fixtures a fixture's or group's name stands for, or None."""
+        for group in self.groups:
+            if group.name == name:
+                return group.fixtures
+        return (name,) if any(f.name == name for f in self.fixtures) else None
 
     def phase_of(self, fixture: Fixture) -> int:
         """The fixture's phase in pips: its own offset plus its group's spread."""
@@ -453,9 +509,9 @@ def _group(data: object, index: int, names: set[str], grouped: set[str]) -> Grou
                  table.integer("spread_pips", 0))
 
 
-def _host_port(table: _Table, kind: str) -> tuple[str, int]:
+def _host_port(table: _Table, kind: str, key: str = "address") -> tuple[str, int]:
     """HOST:PORT, HOST (DMX only, the protocol's port), and [IPV6]:PORT or [IPV6]."""
-    address = table.text("address")
+    address = table.text(key)
     shape = "HOST:PORT" if kind == "osc" else "HOST or HOST:PORT"
     if address.startswith("["):
         host, bracket, rest = address[1:].partition("]")
@@ -470,7 +526,7 @@ def _host_port(table: _Table, kind: str) -> tuple[str, int]:
         port_text = str(DMX_PORTS.get(kind, ""))
     if not (good and host and host.isprintable() and not any(c.isspace() for c in host)
             and PORT.fullmatch(port_text) and 0 < int(port_text) < 65536):
-        raise table.fail("address", f"expected {shape}, got {quote(address)}")
+        raise table.fail(key, f"expected {shape}, got {quote(address)}")
     return host, int(port_text)
 
 
@@ -567,6 +623,111 @@ def _check_reach(fixtures: tuple[Fixture, ...], outputs: tuple[Output, ...]) -> 
                                     f"where {quote(owner)} is sent on output {quote(output.name)}")
 
 
+CUE_TARGET_KEYS = ("pattern", "phase_pips", "speed", "spread", "spread_pips", "fade_beats")
+
+
+def _quantise(table: _Table, key: str, default: Quantise) -> Quantise:
+    if not table.has(key):
+        return default
+    try:
+        return parse_quantise(table.raw(key))
+    except ValueError as exc:
+        raise table.fail(key, str(exc)) from None
+
+
+def _cue(data: object, index: int, fixtures: tuple[Fixture, ...], groups: tuple[Group, ...],
+         default: Quantise, pack: packs.Pack | None) -> Cue:
+    table = _Table(data, f"cue[{index}]", ("name", "quantise", "fixtures"))
+    name = table.name()
+    quantise = _quantise(table, "quantise", default)
+    entries = table.raw("fixtures")
+    if not isinstance(entries, dict) or not entries:
+        raise table.fail("fixtures", "expected a table of fixture or group names")
+    members = {group.name: group.fixtures for group in groups}
+    members.update((f.name, (f.name,)) for f in fixtures)
+    changed: dict[str, str] = {}
+    targets = []
+    for target, entry in entries.items():
+        where = f"cue[{index}].fixtures.{target}" if IDENTIFIER.fullmatch(target) else \
+            f"cue[{index}].fixtures.{quote(target)}"
+        if target not in members:
+            raise ShowError(f"{where}: no fixture or group is named {quote(target)}")
+        for member in members[target]:
+            if member in changed:
+                raise ShowError(f"{where}: fixture {quote(member)} is also changed by "
+                                f"{quote(changed[member])} in this cue")
+            changed[member] = target
+        item = _Table(entry, where, CUE_TARGET_KEYS)
+        if target not in (g.name for g in groups):
+            for key in ("spread", "spread_pips"):
+                if item.has(key):
+                    raise item.fail(key, "applies to a group only")
+        speed = None
+        if item.has("speed"):
+            speed = item.exact("speed", positive=True, what="a ratio such as \"3/2\"",
+                               high=MAX_SPEED)
+        pattern = _pattern(item, "pattern", pack) if item.has("pattern") else None
+        fade = None
+        if item.has("fade_beats"):
+            if pattern is None:
+                raise item.fail("fade_beats", "needs a pattern to fade to")
+            fade = item.exact("fade_beats", positive=True, high=MAX_BEAT)
+        if not item.data:
+            raise ShowError(f"{where}: expected at least one of {', '.join(CUE_TARGET_KEYS)}")
+        targets.append(CueTarget(
+            target, pattern,
+            item.integer("phase_pips") if item.has("phase_pips") else None, speed,
+            item.text("spread", choices=SPREADS) if item.has("spread") else None,
+            item.integer("spread_pips") if item.has("spread_pips") else None, fade))
+    return Cue(name, quantise, tuple(targets))
+
+
+MIDI_CONTROL_KEYS = ("note", "cc", "channel", "event", "scale", "offset")
+
+
+def _midi_control(data: object, index: int, show: Show) -> MidiControl:
+    from . import control    # the events' text form, which itself reads shows
+
+    table = _Table(data, f"control.midi[{index}]", MIDI_CONTROL_KEYS)
+    if table.has("note") == table.has("cc"):
+        raise ShowError(f"control.midi[{index}]: expected one of note or cc")
+    note = table.integer("note", None, 0, 127) if table.has("note") else None
+    cc = table.integer("cc", None, 0, 127) if table.has("cc") else None
+    channel = table.integer("channel", None, 1, 16) if table.has("channel") else None
+    text = table.text("event")
+    if cc is not None:
+        if text not in control.CONTROLLER_EVENTS:
+            raise table.fail("event", f"a controller drives one of "
+                                      f"{', '.join(map(repr, control.CONTROLLER_EVENTS))}, "
+                                      f"got {quote(text)}")
+    else:
+        for key in ("scale", "offset"):
+            if table.has(key):
+                raise table.fail(key, "applies to a controller (cc) only")
+        try:
+            control.check(control.parse_event(text), show)
+        except ValueError as exc:
+            raise table.fail("event", str(exc)) from None
+    return MidiControl(note, cc, channel, text, table.exact("scale", Fraction(1)),
+                       table.exact("offset", Fraction(0)))
+
+
+def _control(data: object, show: Show) -> ControlSpec:
+    table = _Table(data, "control", ("quantise", "osc", "status", "midi_port", "midi"))
+    osc = _host_port(table, "osc", "osc") if table.has("osc") else None
+    status = _host_port(table, "osc", "status") if table.has("status") else None
+    if status is not None and osc is None:
+        raise table.fail("status", "needs osc, the address the controls arrive at")
+    midi = tuple(_midi_control(d, i, show) for i, d in enumerate(table.tables("midi")))
+    port = table.text("midi_port") if table.has("midi_port") else None
+    if port is not None and not port.isprintable():
+        raise table.fail("midi_port", f"expected a MIDI port name, got {quote(port)}")
+    if midi and port is None:
+        raise table.fail("midi_port", "missing (the port the MIDI map listens on)")
+    return ControlSpec(_quantise(table, "quantise", DEFAULT_CONTROL.quantise), osc, status,
+                       port, midi)
+
+
 # far beyond any stage, and far within float32, which a glTF file keeps
 MAX_EXPORT_METRES = 10_000
 
@@ -592,7 +753,7 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     """The show described by a parsed TOML document; `base` is where a pack path is relative
     to."""
     top = _Table(document, "", ("clock", "fixture", "group", "output", "fps", "on_stop", "pack",
-                                "export"))
+                                "beats_per_bar", "cue", "start_cue", "control", "export"))
     pack = None
     if top.has("pack"):
         pack_path = Path(top.text("pack"))
@@ -617,13 +778,31 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     _check_reach(fixtures, outputs)
     show = Show(None, clock, fixtures, groups, outputs, top.integer("fps", DEFAULT_FPS, 1, 1000),
                 top.text("on_stop", "park", ON_STOP), pack,
-                _export(top.raw("export")) if top.has("export") else ExportSpec())
+                export=_export(top.raw("export")) if top.has("export") else ExportSpec())
     for index, fixture in enumerate(fixtures):
         if not -I32 <= show.phase_of(fixture) < I32:
             raise ShowError(f"fixture[{index}].phase_pips: phase with spread is outside 32 bits")
     if clock.source == "link" and show.quantum > MAX_BEAT:
         raise top.fail("clock.quantum", f"the fixtures' loops at their speeds meet only every "
                                         f"{quote(int(show.quantum))} beats; give a quantum")
+    return _performance(top, show)
+
+
+def _performance(top: _Table, show: Show) -> Show:
+    """The show's bar, cues and live controls, which name its fixtures and groups."""
+    control = top.raw("control", {})
+    quantise = _Table(control, "control", ("quantise", "osc", "status", "midi_port", "midi"))
+    default = _quantise(quantise, "quantise", DEFAULT_CONTROL.quantise)
+    cues = tuple(_cue(d, i, show.fixtures, show.groups, default, show.pack)
+                 for i, d in enumerate(top.tables("cue")))
+    _unique(cues, "cue")
+    start = top.name("start_cue") if top.has("start_cue") else None
+    if start is not None and start not in (cue.name for cue in cues):
+        raise top.fail("start_cue", f"no cue is named {quote(start)}")
+    show = dataclasses.replace(show, beats_per_bar=top.integer("beats_per_bar", 4, 1, 64),
+                               cues=cues, start_cue=start)
+    if top.has("control"):
+        show = dataclasses.replace(show, control=_control(control, show))
     return show
 
 

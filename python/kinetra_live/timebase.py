@@ -14,6 +14,9 @@ Edits at a time s keep the beat continuous at s:
   so bends never stack and pips never run faster than 9/8 or slower than 7/8 of the tempo.
   What the map had after the bend keeps its times, its beats shifted by the nudge; a tempo
   change or a seek drops what is left of a bend.
+- `downbeat` makes a moment the start of a bar: it drops what is left of any bend, then bends
+  the phase to the nearest bar start over one beat, forward, or back when that is shorter and
+  less than a beat (a longer way back would need the pips to stop or reverse).
 - `seek` is the only edit that may move the beat backwards; the current tempo runs on from it.
 """
 
@@ -87,13 +90,14 @@ def pip_of(beat: Fraction | int) -> int:
 class TempoMap:
     """Beats as a continuous, piecewise linear function of seconds."""
 
-    __slots__ = ("_times", "_beats", "_bpms", "_bend_end")
+    __slots__ = ("_times", "_beats", "_bpms", "_bends")
 
     def __init__(self, bpm: object, *, anchor_seconds: object = 0, anchor_beat: object = 0):
         self._times = [exact(anchor_seconds, "anchor_seconds")]
         self._beats = [exact(anchor_beat, "anchor_beat")]
         self._bpms = [_tempo(bpm)]
-        self._bend_end: Fraction | None = None
+        # (start, end, added bpm) of every bend not yet known to be over, oldest first
+        self._bends: list[tuple[Fraction, Fraction, Fraction]] = []
 
     @classmethod
     def from_beat_changes(cls, bpm: object, changes=()) -> TempoMap:
@@ -132,8 +136,7 @@ class TempoMap:
         """Drop every segment that starts at or after `seconds` (keeping at least the first)
         and return how many remain."""
         keep = max(bisect.bisect_left(self._times, seconds), 1)
-        if self._bend_end is not None and self._bend_end > seconds:
-            self._bend_end = seconds
+        self._bends = [(a, min(b, seconds), r) for a, b, r in self._bends if a < seconds < b]
         del self._times[keep:], self._beats[keep:], self._bpms[keep:]
         return keep
 
@@ -182,32 +185,74 @@ class TempoMap:
         else:
             self._append(seconds, beat, bpm)
 
+    def tempo_at(self, seconds: object) -> Fraction:
+        """The tempo at `seconds` without the bend a nudge or a downbeat adds to it."""
+        seconds = exact(seconds, "seconds")
+        return self.bpm_at(seconds) - sum(r for a, b, r in self._bends if a <= seconds < b)
+
     def nudge(self, seconds: object, ms: object) -> None:
         """Move the phase `ms` milliseconds of the current tempo ahead (or back, if negative)."""
         seconds, ms = exact(seconds, "seconds"), exact(ms, "ms")
         if ms == 0:
             return
-        if self._bend_end is not None and self._bend_end > seconds:
-            seconds = self._bend_end
+        if self._bends and self._bends[-1][1] > seconds:
+            seconds = self._bends[-1][1]
         shift = ms / 1000 * self.bpm_at(seconds) / 60
         # The bend lasts long enough that it adds or takes at most NUDGE_BEND of the slowest
         # tempo it spans; a longer bend may span slower segments, so widen until it settles.
         duration = abs(shift) * 60 / (NUDGE_BEND * self.bpm_at(seconds))
         while True:
-            first, last = self._segment(seconds), self._segment(seconds + duration)
-            slowest = min(self._bpms[first:last + 1])
-            wider = abs(shift) * 60 / (NUDGE_BEND * slowest)
+            wider = abs(shift) * 60 / (NUDGE_BEND * self._slowest(seconds, duration))
             if wider == duration:
                 break
             duration = wider
+        self._bend(seconds, shift, duration)
+
+    def downbeat(self, seconds: object, beats_per_bar: int) -> Fraction:
+        """Make `seconds` the start of a bar of `beats_per_bar` beats; the shift in beats."""
+        seconds = exact(seconds, "seconds")
+        self._unbend(seconds)
+        into = self.beat_at(seconds) % beats_per_bar
+        if into == 0:
+            return Fraction(0)
+        duration = 60 / self.bpm_at(seconds)
+        shift = Fraction(beats_per_bar) - into
+        # back only while every tempo the bend spans stays above zero
+        if into < 1 and into <= shift and \
+                self._slowest(seconds, duration) > into * 60 / duration:
+            shift = -into
+        self._bend(seconds, shift, duration)
+        return shift
+
+    def _slowest(self, seconds: Fraction, duration: Fraction) -> Fraction:
+        first, last = self._segment(seconds), self._segment(seconds + duration)
+        return min(self._bpms[first:last + 1])
+
+    def _bend(self, seconds: Fraction, shift: Fraction, duration: Fraction) -> None:
+        """Add `shift` beats evenly over `duration` seconds from `seconds`."""
+        self._bends = [b for b in self._bends if b[1] > seconds]
         start, end = self._split(seconds), self._split(seconds + duration)
-        self._bend_end = seconds + duration
         bend = shift * 60 / duration
+        self._bends.append((seconds, seconds + duration, bend))
         for i in range(start, end):
             self._beats[i] += bend * (self._times[i] - seconds) / 60
             self._bpms[i] += bend
         for i in range(end, len(self._times)):
             self._beats[i] += shift
+
+    def _unbend(self, seconds: Fraction) -> None:
+        """Take out what is left after `seconds` of every bend."""
+        for begun, end, bend in self._bends:
+            if end <= seconds:
+                continue
+            begun = max(begun, seconds)
+            start, stop = self._split(begun), self._split(end)
+            for i in range(start, stop):
+                self._beats[i] -= bend * (self._times[i] - begun) / 60
+                self._bpms[i] -= bend
+            for i in range(stop, len(self._times)):
+                self._beats[i] -= bend * (end - begun) / 60
+        self._bends = [(a, b, r) for a, b, r in self._bends if b <= seconds]
 
     def seek(self, seconds: object, beat: object) -> None:
         seconds, beat = exact(seconds, "seconds"), exact(beat, "beat")

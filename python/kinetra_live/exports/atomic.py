@@ -41,7 +41,9 @@ def replacing(target: Path | str):
     new file has the permissions of any new file (0o666 less the umask)."""
     target = Path(target)
     part = target.with_name(f".{target.name}.{secrets.token_hex(4)}.part")
-    fd = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+    # a signal between making the part and owning it, or during its removal, would leave it
+    with _signals_held():
+        fd = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
     try:
         with os.fdopen(fd, "wb", closefd=False) as file:
             yield file
@@ -51,10 +53,24 @@ def replacing(target: Path | str):
         part = None
         _sync_directory(target.parent)
     finally:
-        os.close(fd)
-        if part is not None:
-            with contextlib.suppress(FileNotFoundError):
-                os.unlink(part)
+        with _signals_held():
+            os.close(fd)
+            if part is not None:
+                with contextlib.suppress(FileNotFoundError):
+                    os.unlink(part)
+
+
+HELD = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+
+
+@contextlib.contextmanager
+def _signals_held():
+    """Termination signals wait until the block is done (their handlers run after it)."""
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, HELD)
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
 
 
 @contextlib.contextmanager

@@ -66,11 +66,13 @@ def braid(row, data):
         c, s = cos(a * t), sin(a * t)
         roll = b * t + p["roll_phase"]
         # Cross-section: one radius out from the centreline, the other in depth; a `sweep`
-        # along the centreline turns each roll into a loop that crosses over itself.
+        # along the centreline turns each roll into a loop that crosses over itself. Depth
+        # turning `weave` times a roll, one less than the strands, puts every strand over and
+        # under in turn where the strands cross.
         out_r = p["section"][0] * cos(roll)
         along = p["sweep"] * sin(roll)
         x = ox + (p["centre"][0] + out_r) * c - along * s
         y = oy + (p["centre"][1] + out_r) * s + along * c
-        z = p["section"][1] * sin(roll) + p["ripple"] * sin(p["ripple_cycles"] * t + p["ripple_phase"])
+        z = p["section"][1] * sin(p["weave"] * roll) + p["ripple"] * sin(p["ripple_cycles"] * t + p["ripple_phase"])
         out.append(_tilted(x, y, z, p["tilt"]))
     return finish(out, row.dimensions, PEAK)

@@ -53,10 +53,12 @@ def _add_low(lanes_amps, score: Score, kick_share: float, attack: float, release
 
 
 def _add_depth(lane: list[float], score: Score, amp: float, attack: float, release: float) -> None:
-    """Bass and log drum swell one way, alternating note by note; crashes open a long swell."""
+    """Bass and log drum swell one way, the notes above the root the other; crashes open a
+    long swell."""
     period = score.period
-    add_notes(lane, score.held("bass", "log_drum"), period, amp, attack, release,
-              sides=alternate)
+    notes = score.held("bass", "log_drum")
+    add_notes(lane, notes, period, amp, attack, release,
+              sides=lambda i: -1.0 if notes[i].pitch > 0 else 1.0)
     add_hits(lane, score.hits("crash"), period, -0.7 * amp, attack * 1.5, release * 2.5)
 
 
@@ -88,9 +90,34 @@ def _ghosts(score: Score) -> list[tuple[int, float]]:
     return [h for h in score.lanes.get("snare", ()) if h[1] < GHOST_VELOCITY]
 
 
+def _accents(score: Score) -> list[tuple[int, float]]:
+    """The backbeat without its ghosts, which the motions answer as ghosts."""
+    return [h for h in score.backbeat() if h[1] >= GHOST_VELOCITY]
+
+
 def _add_ghost_flicks(lane: list[float], score: Score, amp: float) -> None:
-    """Ghost notes flick to alternate sides at a set size: quiet, but deliberately placed."""
-    add_hits(lane, _ghosts(score), score.period, lambda i, v: amp * alternate(i), 5, 12)
+    """Ghost notes flick at a set size, every one the same way: quiet, but deliberately
+    placed."""
+    add_hits(lane, _ghosts(score), score.period, lambda i, v: amp, 5, 12)
+
+
+# The side each voice answers on where a motion places voices rather than hits: snare and
+# clap apart, the rim with the snare, the percussion spread about the centre.
+SIDE = {"snare": 1.0, "clap": -1.0, "rim": 1.0, "tom_high": -1.0, "tom_mid": 1.0,
+        "tom_low": 1.0, "conga": -1.0, "bell": 1.0, "clave": -1.0, "perc": -1.0}
+BACK = ("snare", "clap", "rim")
+
+
+def _placed(score: Score, hits, names=PERCUSSION + BACK):
+    """Sides for `hits` (for add_hits): each hit on the side of its loudest voice, so a hit
+    recurring with the same voices lands on the same side."""
+    side: dict[int, float] = {}
+    loudest: dict[int, float] = {}
+    for name in names:
+        for pip, vel in score.lanes.get(name, ()):
+            if vel > loudest.get(pip, 0.0):
+                loudest[pip], side[pip] = vel, SIDE[name]
+    return lambda i: side.get(hits[i][0], 1.0)
 
 
 def bounce(score: Score):
@@ -114,14 +141,16 @@ def bounce(score: Score):
             keys.append((pip + rise + 0.4 * (gap - rise - fall), -lift))
     ys = keyed(p, [(k % p, v) for k, v in keys])
 
-    # Backbeats sway to alternate sides; ghosts and percussion flick smaller, and keep clear
-    # of a backbeat so as not to pull its accent off its hit.
+    # Backbeats sway to their voice's side; ghosts and percussion flick smaller, and keep
+    # clear of a backbeat so as not to pull its accent off its hit. Ghosts flick against
+    # the snare.
     xs = zeros(p)
-    back = [h for h in score.backbeat() if h[1] >= GHOST_VELOCITY]
-    add_hits(xs, back, p, 0.62, 10, 28, sides=alternate)
-    add_hits(xs, _clear_of(score.hits(*PERCUSSION), score, 16), p, 0.2, 5, 12, sides=alternate)
+    back = _accents(score)
+    add_hits(xs, back, p, 0.62, 10, 28, sides=_placed(score, back))
+    light = _clear_of(score.percussion(), score, 16)
+    add_hits(xs, light, p, 0.2, 5, 12, sides=_placed(score, light))
     ghosts = _clear_of(_ghosts(score), score, 12)
-    add_hits(xs, ghosts, p, lambda i, v: 0.35 * alternate(i), 6, 12)
+    add_hits(xs, ghosts, p, lambda i, v: -0.35, 6, 12)
     zs = zeros(p)
     _add_depth(zs, score, 0.5, 8, 40)
     return xs, ys, zs
@@ -187,7 +216,8 @@ def step(score: Score):
 
 
 def orbit(score: Score):
-    """Events hurry the orbit and widen it; every lane but the kick writes depth."""
+    """Events hurry the orbit and widen it; every lane but the kick writes depth, the ghosts
+    against the backbeat."""
     p = score.period
     weighted = score.weighted()
     theta = warped_phase(p, _bars(score), weighted, 2.0, 12)
@@ -198,9 +228,10 @@ def orbit(score: Score):
     zs = zeros(p)
     add_hits(zs, score.hits(*FLUTTER), p, 0.25, 4, 12)
     add_hits(zs, score.hits(*PERCUSSION), p, -0.35, 6, 20)
-    add_hits(zs, score.hits("snare", "clap"), p, 0.45, 8, 30)
+    add_hits(zs, [h for h in score.hits("snare", "clap") if h[1] >= GHOST_VELOCITY], p, 0.45,
+             8, 30)
     _add_depth(zs, score, -0.5, 10, 48)
-    _add_ghost_flicks(zs, score, 0.3)
+    _add_ghost_flicks(zs, score, -0.35)
     return xs, ys, zs
 
 
@@ -212,9 +243,11 @@ def glide(score: Score):
     ys = [-0.55 * math.sin(2 * t + 0.6) for t in theta]
     zs = [0.5 * math.cos(t) for t in theta]
     _add_low(((zs, -0.45), (ys, 0.25)), score, 0.5, 12, 56)
-    add_hits(xs, score.backbeat(), p, 0.15, 10, 30, sides=alternate)
-    add_hits(ys, score.hits(*PERCUSSION), p, -0.22, 8, 24)
-    add_hits(zs, score.hits(*PERCUSSION), p, 0.15, 8, 24, sides=alternate)
+    back = _accents(score)
+    add_hits(xs, back, p, 0.15, 10, 30, sides=_placed(score, back))
+    light = score.percussion()
+    add_hits(ys, light, p, -0.22, 8, 24)
+    add_hits(zs, light, p, 0.15, 8, 24, sides=_placed(score, light))
     _add_ghost_flicks(xs, score, 0.35)
     _add_ghost_flicks(zs, score, 0.35)
     return xs, ys, zs
@@ -226,16 +259,23 @@ def surge(score: Score):
     kicks = score.kicks()
     zs = zeros(p)
     add_hits(zs, kicks, p, 0.7, 12, 36)
+    # A kick under the backbeat lifts with it rather than dropping against it.
     ys = zeros(p)
-    add_hits(ys, score.backbeat(), p, -0.55, 10, 28)
-    add_hits(ys, kicks, p, 0.2, 8, 20)
+    back = _accents(score)
+    taken = {pip for pip, _ in back}
+    add_hits(ys, back, p, -0.55, 10, 28)
+    add_hits(ys, [h for h in kicks if h[0] not in taken], p, 0.2, 8, 20)
     xs = zeros(p)
     for pip, vel in score.hits(*FLUTTER):
         add_tremor(xs, pip, 0.12 * vel, 16, 1.5)
-    add_hits(xs, score.hits(*PERCUSSION), p, 0.25, 6, 18, sides=alternate)
-    add_hits(xs, kicks, p, 0.15, 8, 24, sides=alternate)
+    light = score.percussion()
+    add_hits(xs, light, p, 0.25, 6, 18, sides=_placed(score, light))
+    # Full kicks lean one way sideways and softer ones the other.
+    add_hits(xs, kicks, p, 0.15, 8, 24, sides=lambda i: 1.0 if kicks[i][1] >= 0.8 else -1.0)
     _add_depth(zs, score, -0.25, 10, 40)
-    _add_ghost_flicks(ys, score, -0.22)
+    # Ghosts drop a little and draw back, against the backbeat's lift and the kicks' thrust.
+    _add_ghost_flicks(ys, score, 0.3)
+    _add_ghost_flicks(zs, score, -0.25)
     return xs, ys, zs
 
 
@@ -252,7 +292,7 @@ def recoil(score: Score):
     echo.sort()
     add_hits(zs, echo, p, -0.45, 12, 40)
     add_hits(xs, echo, p, -0.2, 12, 40)
-    add_hits(ys, score.hits(*PERCUSSION), p, -0.18, 6, 16)
+    add_hits(ys, score.percussion(), p, -0.18, 6, 16)
     for pip, vel in score.hits(*FLUTTER):
         add_tremor(ys, pip, -0.08 * vel, 12, 1.5)
     _add_depth(zs, score, 0.3, 10, 40)
@@ -262,13 +302,16 @@ def recoil(score: Score):
 def flutter(score: Score):
     """A wide kick-to-backbeat arc with hat and shaker tremors riding on it."""
     p = score.period
-    marks: dict[int, float] = {pip: -0.55 * vel for pip, vel in score.kicks()}
+    kicks = score.kicks()
+    marks: dict[int, float] = {pip: -0.55 * vel for pip, vel in kicks}
     # Ghosts flick (below) rather than bend the arc.
-    back = [h for h in score.backbeat() if h[1] >= GHOST_VELOCITY]
+    back = _accents(score)
     for pip, vel in back:
         marks[pip] = 0.55 * vel
     if not back:
-        marks = {pip: v * alternate(i) for i, (pip, v) in enumerate(sorted(marks.items()))}
+        # Without a backbeat the arc swings out and back between kicks, every kick at one end.
+        for i, (pip, vel) in enumerate(kicks):
+            marks.setdefault((pip + gap_after(kicks, i, p) // 2) % p, 0.55 * vel)
     spaced = _spaced([(pip, abs(v)) for pip, v in marks.items()], p)
     keys = [[pip, marks[pip], abs(marks[pip])] for pip, _ in spaced]
     limit_keys(keys, p)
@@ -357,19 +400,20 @@ def figure8(score: Score):
     theta = warped_phase(p, _bars(score), score.weighted(), 1.0, 16)
     size = [0.5] * p
     add_hits(size, kicks, p, 0.35, 10, 50)
-    add_hits(size, score.hits(*PERCUSSION), p, 0.15, 8, 30)
+    add_hits(size, score.percussion(), p, 0.15, 8, 30)
     xs = [a * math.sin(t) for a, t in zip(size, theta)]
     ys = [-0.55 * a * math.sin(2 * t) for a, t in zip(size, theta)]
     zs = [0.3 * a * math.cos(t) for a, t in zip(size, theta)]
-    add_hits(ys, score.backbeat(), p, -0.3, 8, 28)
-    add_hits(zs, score.backbeat(), p, 0.35, 8, 28)
+    add_hits(ys, _accents(score), p, -0.3, 8, 28)
+    add_hits(zs, _accents(score), p, 0.35, 8, 28)
     _add_depth(zs, score, -0.3, 10, 40)
-    _add_ghost_flicks(xs, score, 0.2)
+    _add_ghost_flicks(xs, score, -0.35)
     return xs, ys, zs
 
 
 def box(score: Score):
-    """A softened square toured once a bar, hurrying where the rhythm weighs most."""
+    """A softened square toured once a bar, hurrying where the rhythm weighs most; each
+    percussion voice nudges it toward its own side."""
     p = score.period
     weighted = score.weighted()
     theta = warped_phase(p, _bars(score), weighted, 1.5, 10)
@@ -378,6 +422,8 @@ def box(score: Score):
     ys = [-0.8 * math.tanh(2.0 * math.sin(t)) / edge for t in theta]
     zs = [0.35 * math.sin(2 * t) for t in theta]
     add_hits(zs, weighted, p, 0.2, 6, 20)
+    light = score.percussion()
+    add_hits(xs, light, p, 0.15, 6, 16, sides=_placed(score, light))
     _add_depth(zs, score, 0.25, 10, 40)
     _add_ghost_flicks(zs, score, 0.3)
     _add_ghost_flicks(ys, score, -0.2)
@@ -389,12 +435,19 @@ def corkscrew(score: Score):
     p = score.period
     theta = warped_phase(p, 2, score.weighted(), 0.6, 16)
     radius = [0.35] * p
-    add_hits(radius, score.hits(*PERCUSSION, *FLUTTER) or score.kicks(), p, 0.3, 8, 32)
+    # A rim on the backbeat answers as the backbeat (below), not by opening the radius.
+    opening: dict[int, float] = {}
+    for pip, vel in score.percussion() + score.hits(*FLUTTER):
+        opening[pip] = max(vel, opening.get(pip, 0.0))
+    add_hits(radius, sorted(opening.items()) or score.kicks(), p, 0.3, 8, 32)
     xs = [r * math.cos(t) for r, t in zip(radius, theta)]
     ys = [-r * math.sin(t) for r, t in zip(radius, theta)]
     zs = [0.55 * math.sin(TAU * k / p) for k in range(p)]
     _add_depth(zs, score, 0.2, 10, 40)
-    add_hits(zs, score.backbeat(), p, lambda i, v: 0.25 * alternate(i) * math.sqrt(v), 6, 20)
+    back = _accents(score)
+    add_hits(zs, back, p, lambda i, v: 0.25 * math.sqrt(v), 6, 20, sides=_placed(score, back))
+    _add_ghost_flicks(zs, score, -0.3)
+    _add_ghost_flicks(ys, score, 0.25)
     return xs, ys, zs
 
 
@@ -409,10 +462,11 @@ def spiral(score: Score):
     xs = [r * math.cos(t) for r, t in zip(radius, theta)]
     ys = [-r * math.sin(t) for r, t in zip(radius, theta)]
     zs = [-0.55 * math.cos(TAU * k / p) for k in range(p)]
-    add_hits(zs, score.backbeat_or_kicks(), p, 0.2, 8, 28)
+    add_hits(zs, _accents(score) or score.backbeat_or_kicks(), p, 0.2, 8, 28)
     _add_depth(zs, score, 0.25, 10, 40)
     _add_ghost_flicks(zs, score, 0.35)
-    add_hits(zs, score.hits(*PERCUSSION), p, 0.18, 6, 20, sides=alternate)
+    light = score.percussion()
+    add_hits(zs, light, p, 0.18, 6, 20, sides=_placed(score, light))
     return xs, ys, zs
 
 
@@ -428,12 +482,12 @@ def slalom(score: Score):
     swing = [math.sin(PI * math.cos(t)) for t in theta]
     xs = [0.62 * s + 0.14 * math.sin(t) for s, t in zip(swing, theta)]
     zs = [-0.4 * s for s in swing]
-    for pip, vel in score.backbeat():
+    for pip, vel in _accents(score):
         add_bump(xs, pip, -math.copysign(0.25 * vel, xs[pip]), 6, 18)
     add_hits(ys, kicks, p, -0.2, 8, 24)
     add_hits(zs, kicks, p, -0.25, 8, 24)
-    for pip, vel in score.hits(*PERCUSSION):
-        add_bump(xs, pip, -math.copysign(0.12 * vel, xs[pip]), 5, 12)
+    for pip, vel in score.percussion():
+        add_bump(xs, pip, -math.copysign(0.18 * vel, xs[pip]), 5, 12)
     _add_depth(zs, score, 0.3, 10, 40)
     _add_ghost_flicks(ys, score, -0.2)
     _add_ghost_flicks(zs, score, 0.15)
@@ -447,15 +501,16 @@ def spring(score: Score):
     kicks = score.kicks()
     sx, sy, sz = (TAU / 44, SPRING_DAMPING), (TAU / 38, SPRING_DAMPING), (TAU / 52, SPRING_DAMPING)
     xs, ys, zs = zeros(p), zeros(p), zeros(p)
-    add_pushes(xs, score.backbeat_or_kicks(), p, 1.0, *sx, sides=alternate)
+    back = _accents(score) or score.backbeat_or_kicks()
+    add_pushes(xs, back, p, 1.0, *sx, sides=_placed(score, back))
     add_pushes(ys, kicks, p, 1.0, *sy)
-    light = _spaced(score.hits(*PERCUSSION), p, SPRING_ROOM)
+    light = _spaced(score.percussion(), p, SPRING_ROOM)
     depth = _spaced(score.hits(*DEPTH), p, SPRING_ROOM)
     add_pushes(zs, depth, p, -1.0, *sz)
-    add_pushes(zs, light, p, 0.5, *sz, sides=alternate)
+    add_pushes(zs, light, p, 0.5, *sz, sides=_placed(score, light))
     if not light and not depth:
-        add_pushes(zs, kicks, p, 0.5, *sz, sides=alternate)
-    add_pushes(xs, _ghosts(score), p, lambda i, v: 0.5 * alternate(i), *sx)
+        add_pushes(zs, kicks, p, 0.5, *sz)
+    add_pushes(xs, _ghosts(score), p, lambda i, v: -0.5, *sx)
     return xs, ys, zs
 
 
@@ -494,25 +549,32 @@ MOTIONS = {fn.__name__: fn for fn in (
 HAT_DETAIL = {
     "bounce": ((0,), 0.26), "step": ((1,), 0.3), "orbit": ((0, 1), 0.15),
     "glide": ((0, 1, 2), 0.36), "surge": ((1, 2), 0.24), "recoil": ((0, 2), 0.15),
-    "flutter": ((0, 1), 0.12), "dive": ((0, 1), 0.15), "pendulum": ((1, 2), 0.15),
+    "flutter": ((0, 1), 0.12), "dive": ((0, 1), 0.2), "pendulum": ((1, 2), 0.15),
     "figure8": ((0, 1, 2), 0.24), "box": ((0, 1, 2), 0.24), "corkscrew": ((0, 1, 2), 0.24),
     "spiral": ((0, 1, 2), 0.3), "slalom": ((0, 1, 2), 0.24), "spring": ((), 0.0),
     "ricochet": ((0, 1, 2), 0.22),
 }
 
 
-def _add_hat_detail(lanes, axes: tuple[int, ...], size: float, score: Score) -> None:
-    """Each hat flicks a little, turning on from the hat before; louder hats turn further.
+# The way each hat voice flicks, as a turn about the detail's axes.
+HAT_TURN = {"closed_hat": 0.0, "open_hat": 0.5 * PI, "ride": PI, "shaker": 1.5 * PI}
 
-    The turns follow how many hats fall in each beat and how loud they are, so styles that
-    share their drums but not their hats still move apart. Hats right at a backbeat leave
-    it to the backbeat.
+
+def _add_hat_detail(lanes, axes: tuple[int, ...], size: float, score: Score) -> None:
+    """Each hat flicks a little, the way its voice and loudness give: a hat that recurs
+    flicks the same way, and an accented hat turns away from the quiet ones.
+
+    Styles that share their drums but not their hats still move apart by where their hats
+    fall and how loud. Hats right at a backbeat leave it to the backbeat.
     """
     hits = _clear_of(score.hits(*FLUTTER), score, 14)
-    angles, turn = [], 0.0
-    for _, vel in hits:
-        angles.append(turn)
-        turn += TAU * (0.2 + 0.6 * vel)
+    voice: dict[int, str] = {}
+    loudest: dict[int, float] = {}
+    for name in FLUTTER:
+        for pip, vel in score.lanes.get(name, ()):
+            if vel > loudest.get(pip, 0.0):
+                loudest[pip], voice[pip] = vel, name
+    angles = [HAT_TURN[voice[pip]] + TAU * 1.6 * vel for pip, vel in hits]
     for n, axis in enumerate(axes):
         offset = PI * n / len(axes)
         # y points down: its flicks turn the other way round, as the motions' own y does.

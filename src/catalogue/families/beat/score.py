@@ -117,6 +117,16 @@ class Score:
                     at[note.pip] = note
         return [at[k] for k in sorted(at)]
 
+    def percussion(self) -> list[tuple[int, float]]:
+        """Percussion hits, less the rims that carry the backbeat: those answer as the
+        backbeat, once."""
+        at: dict[int, float] = {}
+        for name in PERCUSSION:
+            for hit in self.lanes.get(name, ()):
+                if hit[1] > at.get(hit[0], 0.0) and not (name == "rim" and _on_backbeat(hit)):
+                    at[hit[0]] = hit[1]
+        return sorted(at.items())
+
     def backbeat_or_kicks(self) -> list[tuple[int, float]]:
         """The backbeat, or every other kick for a style that has none."""
         return self.backbeat() or self.kicks()[1::2] or self.kicks()
