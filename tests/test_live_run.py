@@ -117,7 +117,7 @@ def test_outputs_that_cannot_work_here_are_refused_before_anything_is_opened(
     assert run_main(show) == 2
     assert capfd.readouterr().err == ("run: output[1].address: cannot resolve "
                                       "'mixer.invalid': Name or service not known\n")
-    pytest.importorskip("mido")
+    pytest.importorskip("rtmidi", reason="MIDI ports need python-rtmidi")
     show.write_text(SHOW.format(name="spot", port=9000).replace(
         "park =", "midi = { cc = [20] }\npark =") + second.format("midi", "no such port"))
     assert run_main(show) == 2
