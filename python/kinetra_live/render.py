@@ -15,6 +15,7 @@ import sys
 from fractions import Fraction
 from pathlib import Path
 
+from . import followed
 from . import show as shows
 from .midi_clock import MidiClockFollower, read_trace
 from .outputs import mapping
@@ -56,16 +57,21 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--midi-clock", type=Path, metavar="TRACE",
                         help="a MIDI clock trace (seconds, a blank, the message) to follow "
                              "instead of the show's tempo map")
+    parser.add_argument("--timecode", type=Path, metavar="TRACE",
+                        help="a timecode trace (seconds, then hh:mm:ss:ff [fps] or an MTC "
+                             "message) to chase through the show's songs")
+    parser.add_argument("--audio", type=Path, metavar="TRACK",
+                        help="analyse an audio file and render to its beats")
 
 
-def _pips(show: shows.Show, trace: list | None, times):
+def _pips(show: shows.Show, trace: list | None, times, follower=None):
     """The pip of each time, in order."""
     if trace is None:
         tempo_map = show.clock.tempo_map()
         for seconds in times:
             yield tempo_map.pip_at(seconds)
         return
-    follower, events = MidiClockFollower(), iter(trace)
+    follower, events = follower or MidiClockFollower(), iter(trace)
     pending = next(events, None)
     for seconds in times:
         while pending is not None and pending[0] <= seconds:
@@ -74,7 +80,8 @@ def _pips(show: shows.Show, trace: list | None, times):
         yield follower.pip_at(seconds)
 
 
-def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = None):
+def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = None,
+         follower=None):
     """The CSV rows of a render, header first."""
     sampler = Sampler(show)
     fades = any(f.crossfade is not None for f in show.fixtures)
@@ -82,7 +89,7 @@ def rows(show: shows.Show, seconds: Fraction, fps: int, trace: list | None = Non
         column for output in show.outputs for column in mapping.columns(output))
     count = math.ceil(seconds * fps)
     times = [Fraction(n, fps) for n in range(count)]
-    for n, (time, pip) in enumerate(zip(times, _pips(show, trace, times))):
+    for n, (time, pip) in enumerate(zip(times, _pips(show, trace, times, follower))):
         at = repr(float(time))
         for fixture, state in zip(show.fixtures, sampler.frame(pip).fixtures):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
@@ -102,16 +109,21 @@ def main(args: argparse.Namespace) -> int:
     except shows.ShowError as exc:
         print(f"render: {exc}", file=sys.stderr)
         return 2
-    trace = None
+    trace = follower = None
     if args.midi_clock is not None:
         try:
             trace = read_trace(args.midi_clock)
         except (OSError, ValueError) as exc:
             print(f"render: {exc}", file=sys.stderr)
             return 2
+    try:
+        show, trace, follower = followed.prepare(show, args, trace)
+    except (OSError, ValueError) as exc:
+        print(f"render: {exc}", file=sys.stderr)
+        return 2
     writer = csv.writer(sys.stdout, lineterminator="\n")
     try:
-        for row in rows(show, args.seconds, args.fps, trace):
+        for row in rows(show, args.seconds, args.fps, trace, follower):
             writer.writerow(row)
         sys.stdout.flush()
     except BrokenPipeError:

@@ -19,7 +19,8 @@ from . import packs, timebase
 from .clocks import InternalClock
 from .midi_clock import MidiClock
 
-CLOCK_SOURCES = ("internal", "midi", "link")
+CLOCK_SOURCES = ("internal", "midi", "link", "audio", "mtc", "artnet-timecode")
+TIMECODE_SOURCES = ("mtc", "artnet-timecode")
 OUTPUT_KINDS = ("osc", "sacn", "artnet", "midi")
 SPREADS = ("fan", "wings")
 ON_STOP = ("park", "blackout")
@@ -43,9 +44,15 @@ class ClockSpec:
     latency_ms: Fraction
     quantum: Fraction | None
     port: str | None
+    beat_zero_seconds: Fraction = Fraction(0)
+    device: str | None = None                      # audio input; "file:PATH" plays a file
+    bpm_range: tuple[float, float] | None = None
+    freewheel_frames: int = 8
+    udp_port: int = 6454                           # where Art-Net timecode arrives
 
     def tempo_map(self) -> timebase.TempoMap:
-        return timebase.TempoMap.from_beat_changes(self.bpm, self.tempo_changes)
+        return timebase.TempoMap.from_beat_changes(self.bpm, self.tempo_changes,
+                                                   beat_zero_seconds=self.beat_zero_seconds)
 
 
 @dataclass(frozen=True)
@@ -125,6 +132,7 @@ class Show:
     fps: int
     on_stop: str
     pack: packs.Pack | None
+    songs: tuple = ()               # timecode.Song: where each song's tempo map starts
 
     def phase_of(self, fixture: Fixture) -> int:
         """The fixture's phase in pips: its own offset plus its group's spread."""
@@ -267,9 +275,12 @@ def _exact(value: object, where: str, positive: bool, what: str) -> Fraction:
 
 def _clock(data: object) -> ClockSpec:
     table = _Table(data, "clock", ("source", "bpm", "tempo_changes", "latency_ms", "quantum",
-                                   "port"))
+                                   "port", "beat_zero_seconds", "device", "bpm_range",
+                                   "freewheel_frames", "udp_port"))
     source = table.text("source", "internal", CLOCK_SOURCES)
-    bpm = table.exact("bpm", positive=True, what="a tempo in beats per minute")
+    # the sound and timecode bring their own tempo; bpm is then only where a count starts
+    bpm = table.exact("bpm", Fraction(120) if source in ("audio",) + TIMECODE_SOURCES else None,
+                      positive=True, what="a tempo in beats per minute")
     changes = table.raw("tempo_changes", [])
     if not isinstance(changes, list):
         raise table.fail("tempo_changes", "expected an array of [beat, bpm] pairs")
@@ -285,7 +296,19 @@ def _clock(data: object) -> ClockSpec:
     latency = table.exact("latency_ms", Fraction(0))
     quantum = table.exact("quantum", positive=True) if table.has("quantum") else None
     port = table.text("port") if table.has("port") else None
-    return ClockSpec(source, bpm, tuple(parsed), latency, quantum, port)
+    bpm_range = None
+    if table.has("bpm_range"):
+        value = table.raw("bpm_range")
+        if not (isinstance(value, list) and len(value) == 2
+                and all(type(v) in (int, float) and math.isfinite(v) for v in value)
+                and 0 < value[0] < value[1] <= 1000):
+            raise table.fail("bpm_range", "expected [low, high] with 0 < low < high <= 1000")
+        bpm_range = (float(value[0]), float(value[1]))
+    return ClockSpec(source, bpm, tuple(parsed), latency, quantum, port,
+                     table.exact("beat_zero_seconds", Fraction(0)),
+                     table.text("device") if table.has("device") else None, bpm_range,
+                     table.integer("freewheel_frames", 8, 0, 3000),
+                     table.integer("udp_port", DMX_PORTS["artnet"], 1, 65535))
 
 
 def pattern_exists(name: str, pack: packs.Pack | None) -> bool:
@@ -422,7 +445,8 @@ def _check_patches(fixtures: tuple[Fixture, ...]) -> None:
 def parse_show(document: dict, base: Path | None = None) -> Show:
     """The show described by a parsed TOML document; `base` is where a pack path is relative
     to."""
-    top = _Table(document, "", ("clock", "fixture", "group", "output", "fps", "on_stop", "pack"))
+    top = _Table(document, "", ("clock", "fixture", "group", "output", "fps", "on_stop", "pack",
+                                "song"))
     pack = None
     if top.has("pack"):
         pack_path = Path(top.text("pack"))
@@ -450,8 +474,13 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
             raise ShowError(f"output[{index}].name: duplicate output name {output.name!r}")
         seen.add(output.name)
     _check_patches(fixtures)
+    from . import timecode
+    try:
+        songs = timecode.parse_songs(top.tables("song"), clock.source in TIMECODE_SOURCES)
+    except ValueError as exc:
+        raise ShowError(str(exc)) from None
     show = Show(None, clock, fixtures, groups, outputs, top.integer("fps", DEFAULT_FPS, 1, 1000),
-                top.text("on_stop", "park", ON_STOP), pack)
+                top.text("on_stop", "park", ON_STOP), pack, songs)
     for index, fixture in enumerate(fixtures):
         if not -I32 <= show.phase_of(fixture) < I32:
             raise ShowError(f"fixture[{index}].phase_pips: phase with spread is outside 32 bits")
@@ -468,7 +497,7 @@ def load_show(path: Path | str) -> Show:
         raise ShowError(f"{path}: not valid TOML: {exc}") from None
     show = parse_show(document, path.parent)
     return Show(path, show.clock, show.fixtures, show.groups, show.outputs, show.fps,
-                show.on_stop, show.pack)
+                show.on_stop, show.pack, show.songs)
 
 
 def make_clock(show: Show, **options):
@@ -478,5 +507,11 @@ def make_clock(show: Show, **options):
                              **options)
     if show.clock.source == "midi":
         return MidiClock(show.clock.port, **options)
+    if show.clock.source == "audio":
+        from .audio_clock import AudioClock   # needs the `audio` extra
+        return AudioClock.for_show(show, **options)
+    if show.clock.source in TIMECODE_SOURCES:
+        from .timecode import timecode_clock
+        return timecode_clock(show, **options)
     from .link_clock import LinkClock  # needs the network tempo library, an optional extra
     return LinkClock(show.clock.bpm, show.quantum, latency_ms=show.clock.latency_ms, **options)
