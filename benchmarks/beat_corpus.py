@@ -92,7 +92,7 @@ def corpus() -> list[Track]:
 def bpm_range(track: Track) -> tuple[float, float]:
     """The style's tempo range: an octave less a little around its own tempo, wide enough to
     hold the track's tempos."""
-    return track.style_bpm * 0.72, track.style_bpm * 1.42
+    return track.style_bpm * 0.76, track.style_bpm * 1.32
 
 
 def _voice(lane: str, rng: np.random.Generator) -> np.ndarray:

@@ -22,8 +22,8 @@ import numpy as np
 
 DEFAULT_BPM_RANGE = (90.0, 180.0)
 FRAME_RATE = 100.0            # onset frames a second (hop of 10 ms)
-BANDS = (0, 12, 40, 96)       # mel bins: low, middle, high; 96 mel bands in all
 MELS = 96
+BANDS = (0, 12, 40, MELS)     # edges in mel bins of the low, middle and high bands
 PHASE_GAIN = 0.35
 PERIOD_GAIN = 0.12
 SEARCH = 0.16                 # an onset this share of a beat from the prediction counts
@@ -34,6 +34,7 @@ RUN = 4                       # beats in a row off the line that make a tempo ch
 ONSET_LAG = 0.008             # seconds the flux peaks after the attack (measured on the corpus)
 COMB = ((0.5, 0.5), (1, 1.0), (2, 0.7), (3, 0.5), (4, 0.4))
 COMB_TOTAL = sum(w for _, w in COMB)
+STEADY_SHARE = 0.97           # what one tempo must keep of the pieces' fit to be chosen
 ACCENT_WEIGHTS = (1.0, 1.0, 0.3, 3.0)   # low, middle, high bands, the kicks' plain level
 
 
@@ -65,7 +66,7 @@ def band_onsets(samples: np.ndarray, rate: int, *, centre: bool = True) -> np.nd
         n_mels=MELS, fmax=min(rate / 2, 11025), center=centre)
     bands = librosa.onset.onset_strength_multi(
         S=librosa.power_to_db(mel), sr=rate, hop_length=hop, n_fft=n_fft,
-        channels=list(BANDS) + [MELS], aggregate=np.mean, center=centre)
+        channels=list(BANDS), aggregate=np.mean, center=centre)
     level = np.sqrt(mel[:BANDS[1]].sum(axis=0))
     # delayed as librosa delays its onsets, so both rows mark an onset in the same frame
     delay = n_fft // (2 * hop) if centre else 0
@@ -172,12 +173,13 @@ class Grid:
         return self.beat
 
 
-def accent_curve(bands: np.ndarray) -> np.ndarray:
+def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None) -> np.ndarray:
     """What marks a beat rather than an offbeat: kicks' plain level most, the hats least."""
-    scaled = bands / band_scale(bands)[:, None]
+    scaled = bands / (band_scale(bands) if scale is None else scale)[:, None]
     weights = np.array(ACCENT_WEIGHTS[:len(scaled)])[:, None]
     # smoothed, so a sharp onset a frame off the comb still counts
-    return np.convolve((scaled * weights).sum(axis=0), np.hanning(7), mode="same")
+    curve = (scaled * weights).sum(axis=0)
+    return np.convolve(curve, np.hanning(7))[3:3 + len(curve)]
 
 
 def start_grid(onsets: np.ndarray, frame_rate: float, bpm: float, bpm_range,
@@ -240,6 +242,14 @@ def analyse(samples: np.ndarray, rate: int, bpm_range=DEFAULT_BPM_RANGE,
     accents = accent_curve(np.vstack([bands, kicks]))
     pieces = refine(segments(beats_s, np.ones(len(beats_s), bool)), len(beats_s),
                     accents, frame_rate)
+    if len(pieces) > 1:
+        # one tempo for the whole track, unless the pieces fit the sound clearly better
+        steady = refine([(0, pieces[0][1], 60 * (len(beats_s) - 1)
+                          / (beats_s[-1] - beats_s[0]))], len(beats_s), accents, frame_rate,
+                        span=0.01)
+        if fit(steady, len(beats_s), accents, frame_rate) >= \
+                STEADY_SHARE * fit(pieces, len(beats_s), accents, frame_rate):
+            pieces = steady
     grid_beats = beats_of(pieces, len(beats_s))
     return Analysis(grid_beats, hits_a, pieces[0][2], downbeat, pieces)
 
@@ -253,7 +263,13 @@ def beats_of(pieces, count: int) -> np.ndarray:
     return out
 
 
-def refine(pieces, count: int, accents: np.ndarray, frame_rate: float):
+def fit(pieces, count: int, accents: np.ndarray, frame_rate: float) -> float:
+    """The accents on the pieces' beats, summed."""
+    times = (beats_of(pieces, count) + ONSET_LAG) * frame_rate
+    return float(np.interp(times, np.arange(len(accents)), accents, right=0).sum())
+
+
+def refine(pieces, count: int, accents: np.ndarray, frame_rate: float, span: float = 0.004):
     """Each piece's line moved to where the accents along it are strongest: a line through
     smoothed onsets lands on the beats' centre, where a fit to single onsets is pulled by
     every push and flam. The first piece may move its start, the others only their tempo."""
@@ -262,7 +278,7 @@ def refine(pieces, count: int, accents: np.ndarray, frame_rate: float):
     for n, (first, start, bpm) in enumerate(pieces):
         stop = pieces[n + 1][0] if n + 1 < len(pieces) else count
         index = np.arange(stop - first + 1)[None, None, :]
-        slopes = 60 / bpm * (1 + np.linspace(-0.004, 0.004, 81))[None, :, None]
+        slopes = 60 / bpm * (1 + np.linspace(-span, span, int(span * 20000) + 1))[None, :, None]
         starts = (start + np.linspace(-0.03, 0.03, 31) if not out else
                   np.array([out[-1][1] + (first - out[-1][0]) * 60 / out[-1][2]]))
         times = (starts[:, None, None] + index * slopes + ONSET_LAG) * frame_rate

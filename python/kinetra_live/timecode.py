@@ -53,8 +53,11 @@ def rate(name: str) -> Rate:
     return Rate(name, *RATES[name])
 
 
-def frame_count(hours: int, minutes: int, seconds: int, frames: int, at: Rate) -> int:
-    """Frames since 00:00:00:00; a drop-frame label that does not exist raises ValueError."""
+def frame_count(hours: int, minutes: int, seconds: int, frames: int, at: Rate, *,
+                strict: bool = True) -> int:
+    """Frames since 00:00:00:00. A drop-frame label that does not exist raises ValueError,
+    or with `strict=False` counts as the frame after it (where a song set at a whole minute
+    starts at 29.97df)."""
     if not (hours < 24 and minutes < 60 and seconds < 60 and frames < at.fps):
         raise ValueError(f"timecode {hours:02}:{minutes:02}:{seconds:02}:{frames:02} is out "
                          f"of range at {at.name} fps")
@@ -62,18 +65,20 @@ def frame_count(hours: int, minutes: int, seconds: int, frames: int, at: Rate) -
     count = (total_minutes * 60 + seconds) * at.fps + frames
     if at.drop:
         if seconds == 0 and frames < 2 and minutes % 10:
+            if not strict:
+                return frame_count(hours, minutes, 0, 2, at)
             raise ValueError(f"timecode {hours:02}:{minutes:02}:00:{frames:02} is dropped "
                              f"at 29.97df")
         count -= 2 * (total_minutes - total_minutes // 10)
     return count
 
 
-def parse_timecode(text: str, at: Rate) -> Fraction:
+def parse_timecode(text: str, at: Rate, *, strict: bool = True) -> Fraction:
     """The seconds of "hh:mm:ss:ff" (";" also before the frames) at a frame rate."""
     match = TIMECODE.match(text.strip()) if isinstance(text, str) else None
     if match is None:
         raise ValueError(f"expected a timecode hh:mm:ss:ff, got {text!r}")
-    return frame_count(*map(int, match.groups()), at) * at.frame_seconds
+    return frame_count(*map(int, match.groups()), at, strict=strict) * at.frame_seconds
 
 
 @dataclass(frozen=True)
@@ -84,7 +89,7 @@ class Song:
     beats_per_bar: int
 
     def start_seconds(self, at: Rate) -> Fraction:
-        return parse_timecode(self.start, at)
+        return parse_timecode(self.start, at, strict=False)
 
     def tempo_map(self) -> TempoMap:
         return TempoMap.from_beat_changes(self.bpm, self.tempo_changes)
