@@ -149,7 +149,7 @@ class AudioTracker:
             return
         window = slice(first, self._count)
         bpm, strength = bt.tempo_in_range(onsets[window], self.frame_rate, self.bpm_range)
-        if strength < 0.15:
+        if strength < bt.MIN_STRENGTH:
             self._listen_from = self._count - self._listen_frames // 2   # try again later
             return
         try:
@@ -183,11 +183,11 @@ class AudioClock:
         self._map: TempoMap | None = None
         self._read_until = Fraction(0)
         self._tracker: AudioTracker | None = None
-        self._source = None
+        self.source = None
         self._device = device
         self.reads = 0
         if start:
-            self._source = (FileSource if device and device.startswith("file:")
+            self.source = (FileSource if device and device.startswith("file:")
                             else DeviceSource)(device, self)
 
     @classmethod
@@ -217,10 +217,11 @@ class AudioClock:
         newest = heard + len(samples) / tracker._stream.rate
         for seconds, bpm, confirmed in beats:
             if tracker.state == "locked" and confirmed:
-                self._correct(seconds, bpm, tracker, newest)
+                self._correct(seconds, bpm, newest)
 
-    def _correct(self, beat_seconds: float, bpm: float, tracker: AudioTracker,
-                 newest: float) -> None:
+    def _correct(self, beat_seconds: float, bpm: float, newest: float) -> None:
+        """Bring the clock to a beat the grid placed at `beat_seconds` at `bpm`, having heard
+        up to `newest`."""
         tempo = Fraction(round(bpm * BPM_GRID), BPM_GRID)
         with self._lock:
             edit_at = max(_exact_seconds(newest), self._read_until)
@@ -269,12 +270,12 @@ class AudioClock:
         return self._map
 
     def close(self) -> None:
-        if self._source is not None:
-            self._source.close()
+        if self.source is not None:
+            self.source.close()
 
     def wait(self, timeout: float | None = None) -> bool:
         """Wait until a file source has played to its end; True if it has."""
-        return self._source.done.wait(timeout)
+        return self.source.done.wait(timeout)
 
 
 def _exact_seconds(seconds: float) -> Fraction:
@@ -291,13 +292,14 @@ class FileSource:
         self._clock = clock
         clock.begin(self.rate)
         self.done = threading.Event()
+        self.start = self._clock._now_ns() / 1e9
         self._closing = threading.Event()
         self._thread = threading.Thread(target=self._play, daemon=True, name="audio-file")
         self._thread.start()
 
     def _play(self) -> None:
         block = int(BLOCK_SECONDS * self.rate)
-        start = self._clock._now_ns() / 1e9
+        start = self.start = self._clock._now_ns() / 1e9
         for first in range(0, len(self.samples), block):
             due = start + min(first + block, len(self.samples)) / self.rate
             if self._closing.wait(max(due - self._clock._now_ns() / 1e9, 0)):

@@ -31,11 +31,14 @@ LOCK_HITS = 4                 # hits in the last LOCK_WINDOW beats to be locked
 LOCK_WINDOW = 6
 SEGMENT_TOLERANCE = 0.03      # seconds a beat may sit off its segment's line
 RUN = 4                       # beats in a row off the line that make a tempo change
+HEAD_SECONDS = 10
+MIN_PIECE = 8                 # beats a tempo holds at least
+MIN_STRENGTH = 0.1            # a pulse weaker than this is no pulse (noise scores 0.05)
 ONSET_LAG = 0.008             # seconds the flux peaks after the attack (measured on the corpus)
 COMB = ((0.5, 0.5), (1, 1.0), (2, 0.7), (3, 0.5), (4, 0.4))
 COMB_TOTAL = sum(w for _, w in COMB)
 STEADY_SHARE = 0.97           # what one tempo must keep of the pieces' fit to be chosen
-ACCENT_WEIGHTS = (1.0, 1.0, 0.3, 3.0)   # low, middle, high bands, the kicks' plain level
+ACCENT_WEIGHTS = (0.5, 1.5, 0.3, 3.0)   # low, middle, high bands, the kicks' plain level
 
 
 class NoPulse(ValueError):
@@ -222,9 +225,15 @@ def analyse(samples: np.ndarray, rate: int, bpm_range=DEFAULT_BPM_RANGE,
     bands, kicks = bands[:-1], bands[-1] / band_scale(bands[-1:])[0]
     onsets = combine(bands)
     bpm, strength = tempo_in_range(onsets, frame_rate, bpm_range)
-    if strength < 0.15:
+    if strength < MIN_STRENGTH:
         raise NoPulse(f"no steady pulse (strength {strength:.2f})")
-    grid = start_grid(onsets, frame_rate, bpm, bpm_range, accent_curve(np.vstack([bands, kicks])))
+    # the octave from the whole track; the grid starts from the tempo and phase of its start
+    head = slice(0, int(HEAD_SECONDS * frame_rate))
+    if len(onsets) > 2 * head.stop:
+        local, _ = tempo_in_range(onsets[head], frame_rate, (bpm * 0.95, bpm * 1.05))
+        bpm = local or bpm
+    accents = accent_curve(np.vstack([bands, kicks]))
+    grid = start_grid(onsets[head], frame_rate, bpm, bpm_range, accents[head])
     beats, hits = [], []
     while grid.beat + grid.period * (1 + SEARCH) < len(onsets) - 1:
         beats.append(grid.step(onsets))
@@ -239,9 +248,9 @@ def analyse(samples: np.ndarray, rate: int, bpm_range=DEFAULT_BPM_RANGE,
     strength = [np.mean([kicks[int(round(b * frame_rate))] for b in beats_s[r::beats_per_bar]])
                 for r in range(min(beats_per_bar, len(beats_s)))]
     downbeat = int(np.argmax(strength))
-    accents = accent_curve(np.vstack([bands, kicks]))
     pieces = refine(segments(beats_s, np.ones(len(beats_s), bool)), len(beats_s),
                     accents, frame_rate)
+    pieces = move_changes(pieces, len(beats_s), accents, frame_rate)
     if len(pieces) > 1:
         # one tempo for the whole track, unless the pieces fit the sound clearly better
         steady = refine([(0, pieces[0][1], 60 * (len(beats_s) - 1)
@@ -267,6 +276,24 @@ def fit(pieces, count: int, accents: np.ndarray, frame_rate: float) -> float:
     """The accents on the pieces' beats, summed."""
     times = (beats_of(pieces, count) + ONSET_LAG) * frame_rate
     return float(np.interp(times, np.arange(len(accents)), accents, right=0).sum())
+
+
+def move_changes(pieces, count: int, accents: np.ndarray, frame_rate: float):
+    """Each tempo change moved to the beat, up to three before or one after, where the
+    refined pieces fit the accents best: the grid follows a change a few beats late."""
+    for i in range(1, len(pieces)):
+        best, score = pieces, fit(pieces, count, accents, frame_rate)
+        for shift in (-3, -2, -1, 1):
+            first = pieces[i][0] + shift
+            upper = pieces[i + 1][0] if i + 1 < len(pieces) else count
+            if not pieces[i - 1][0] + 2 <= first <= upper - 2:
+                continue
+            trial = pieces[:i] + [(first, pieces[i][1], pieces[i][2])] + pieces[i + 1:]
+            trial = refine(trial, count, accents, frame_rate)
+            if (trial_score := fit(trial, count, accents, frame_rate)) > score:
+                best, score = trial, trial_score
+        pieces = best
+    return pieces
 
 
 def refine(pieces, count: int, accents: np.ndarray, frame_rate: float, span: float = 0.004):
@@ -323,7 +350,15 @@ def segments(beats: np.ndarray, hits: np.ndarray,
         end = min(start + 6, len(beats))
         line = fit(end)
         while end < len(beats):
-            if off(line, end) and end + 1 < len(beats) and off(line, end + 1):
+            if end - start >= MIN_PIECE and end + RUN <= len(beats) \
+                    and all(off(line, k) for k in range(end, end + RUN)):
+                # the drift grows a step a beat from the change: find where it began
+                ks = np.arange(end, end + RUN)
+                drift = beats[ks] - line[0] - ks * line[1]
+                step, at = np.polyfit(ks, drift, 1)
+                change = int(round(-at / step)) if step else end
+                end = min(max(change, start + 2), end) + 1
+                line = fit(end)
                 break
             end += 1
             line = fit(end)
