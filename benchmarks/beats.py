@@ -15,7 +15,6 @@ from __future__ import annotations
 import argparse
 import sys
 import time
-from fractions import Fraction
 from pathlib import Path
 
 import mir_eval
@@ -86,7 +85,7 @@ LIBRARIES = {
 }
 
 
-def live(samples, bpm_range, truth):
+def live(samples, bpm_range):
     from kinetra_live.audio_clock import replay
     start = time.process_time()
     run = replay(samples, corpus.RATE, bpm_range)
@@ -126,7 +125,7 @@ def main(argv=None) -> int:
             bpm, beats, cost = run(samples)
             results[name].append((track, f_measure(truth, beats), bpm, cost))
         if args.live:
-            run, cost = live(samples, corpus.bpm_range(track), truth)
+            run, cost = live(samples, corpus.bpm_range(track))
             live_rows.append((track, run.score(truth), cost))
         f, bpm = results["kinetra"][-1][1:3]
         print(f"{track.name:36s} F {f:.3f}  bpm {bpm:8.3f} (true {float(track.bpm):g})",

@@ -162,6 +162,8 @@ def test_audio_clock_keys_are_checked():
                         'bpm_range = [160, 190]\n' + SHOW.split("bpm = 100")[1])
     clock = shows.parse_show(show).clock
     assert (clock.device, clock.bpm_range, clock.bpm) == ("file:x.wav", (160.0, 190.0), 120)
+    with pytest.raises(analyse.AudioError, match="x.wav: cannot read audio"):
+        shows.make_clock(shows.parse_show(show))       # `run` prints it on one line
     show["clock"]["bpm_range"] = [190, 160]
     with pytest.raises(shows.ShowError, match=r"^clock.bpm_range: expected \[low, high\]"):
         shows.parse_show(show)

@@ -187,8 +187,14 @@ class AudioClock:
         self._device = device
         self.reads = 0
         if start:
-            self.source = (FileSource if device and device.startswith("file:")
-                            else DeviceSource)(device, self)
+            kind = FileSource if device and device.startswith("file:") else DeviceSource
+            try:
+                self.source = kind(device, self)
+            except ImportError as exc:
+                raise RuntimeError(f"clock.device: following audio needs the `audio` extra "
+                                   f"({exc})") from None
+            except OSError as exc:
+                raise RuntimeError(f"clock.device: {exc}") from None
 
     @classmethod
     def for_show(cls, show, **options) -> AudioClock:
@@ -319,9 +325,17 @@ class DeviceSource:
         import sounddevice   # the `audio` extra, and PortAudio
         self._clock = clock
         self.done = threading.Event()
+        try:
+            self._open(sounddevice, device)
+        except (sounddevice.PortAudioError, ValueError) as exc:
+            raise OSError(f"audio input {device!r}: {exc}") from None
+
+    def _open(self, sounddevice, device) -> None:
+        if isinstance(device, str) and device.isdigit():
+            device = int(device)
         info = sounddevice.query_devices(device, "input")
         rate = int(info["default_samplerate"])
-        clock.begin(rate)
+        self._clock.begin(rate)
         self._stream = sounddevice.InputStream(
             device=device, channels=1, samplerate=rate, dtype="float32",
             blocksize=int(BLOCK_SECONDS * rate), callback=self._receive)
