@@ -175,5 +175,6 @@ def test_the_corpus_benchmark_runs_on_two_tracks():
     done = subprocess.run([sys.executable, str(BENCHMARKS / "beats.py"), "--live", "--only",
                            "house_classic@124,jungle_ghosts@168+noise"],
                           capture_output=True, text=True)
-    assert done.returncode == 0, done.stdout + done.stderr
+    # exit status 1 is a goal missed, which the benchmark reports; anything else is a fault
+    assert done.returncode in (0, 1) and not done.stderr, done.stdout + done.stderr
     assert "2 tracks" in done.stdout and "live: locked" in done.stdout

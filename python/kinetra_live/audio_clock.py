@@ -26,7 +26,7 @@ from . import beat_tracking as bt
 from .timebase import TempoMap, exact, pip_of
 
 BLOCK_SECONDS = 0.02
-LISTEN_SECONDS = 2.5          # at least; and at least 5 beats of the slowest tempo in range
+LISTEN_SECONDS = 2.5          # at least; and at least 4 beats of the slowest tempo in range
 RELISTEN_BEATS = 16
 BPM_GRID = 1000               # tempos set on the clock, in thousandths of a BPM
 NUDGE_GRID = 10               # phase corrections, in tenths of a millisecond
@@ -92,7 +92,7 @@ class AudioTracker:
         self._kick_scale = 1.0
         self._onsets = np.zeros(4096)
         self._accents = np.zeros(4096)
-        self._listen_frames = int(max(LISTEN_SECONDS, 5 * 60 / self.bpm_range[0])
+        self._listen_frames = int(max(LISTEN_SECONDS, 4 * 60 / self.bpm_range[0])
                                   * self.frame_rate)
 
     def seconds_of(self, frame: float) -> float:
@@ -247,7 +247,8 @@ class AudioClock:
             number = round(self._map.beat_at(_exact_seconds(target)))
             error = float(self._map.seconds_at(number)) - target
             if abs(error) > PHASE_TOLERANCE and number >= 0:
-                self._map.nudge(edit_at, Fraction(round(error * 1000 * NUDGE_GRID), NUDGE_GRID))
+                # half the error a beat: one onset's jitter moves the clock by half of it
+                self._map.nudge(edit_at, Fraction(round(error * 500 * NUDGE_GRID), NUDGE_GRID))
 
     def _show_time(self, seconds: object) -> Fraction:
         return exact(seconds, "seconds") + self._latency
