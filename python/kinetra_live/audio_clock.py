@@ -32,6 +32,7 @@ BPM_GRID = 1000               # tempos set on the clock, in thousandths of a BPM
 NUDGE_GRID = 10               # phase corrections, in tenths of a millisecond
 TEMPO_TOLERANCE = 0.0005      # a share of the tempo the clock may differ before it is set
 PHASE_TOLERANCE = 0.002       # seconds
+DRIFT_SECONDS = 0.015
 
 
 class OnsetStream:
@@ -247,8 +248,10 @@ class AudioClock:
             number = round(self._map.beat_at(_exact_seconds(target)))
             error = float(self._map.seconds_at(number)) - target
             if abs(error) > PHASE_TOLERANCE and number >= 0:
-                # half the error a beat: one onset's jitter moves the clock by half of it
-                self._map.nudge(edit_at, Fraction(round(error * 500 * NUDGE_GRID), NUDGE_GRID))
+                # a small error is half jitter: take half of it a beat; a large one is a drift
+                share = 1 if abs(error) > DRIFT_SECONDS else Fraction(1, 2)
+                self._map.nudge(edit_at, share * Fraction(round(error * 1000 * NUDGE_GRID),
+                                                          NUDGE_GRID))
 
     def _show_time(self, seconds: object) -> Fraction:
         return exact(seconds, "seconds") + self._latency
