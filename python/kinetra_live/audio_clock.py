@@ -309,7 +309,7 @@ class FileSource:
 
     def _play(self) -> None:
         block = int(BLOCK_SECONDS * self.rate)
-        start = self.start = self._clock._now_ns() / 1e9
+        start = self.start
         for first in range(0, len(self.samples), block):
             due = start + min(first + block, len(self.samples)) / self.rate
             if self._closing.wait(max(due - self._clock._now_ns() / 1e9, 0)):
