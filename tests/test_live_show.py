@@ -53,7 +53,8 @@ def base(**changes):
     (base(clock={"bpm": "fast"}), "clock.bpm: expected a tempo in beats per minute, got 'fast'"),
     (base(clock={"bpm": 0}), "clock.bpm: expected a positive number, got 0"),
     (base(clock={"bpm": 120, "source": "radio"}),
-     "clock.source: expected one of 'internal', 'midi', 'link', got 'radio'"),
+     "clock.source: expected one of 'internal', 'midi', 'link', 'audio', 'mtc', "
+     "'artnet-timecode', got 'radio'"),
     (base(clock={"bpm": 120, "tempo_changes": [[8, 130], [4, 140]]}),
      "clock.tempo_changes[1]: beats must be 0 or more and strictly increasing"),
     (base(clock={"bpm": 120, "tempo_changes": [[8]]}),

@@ -14,6 +14,7 @@ VERBS = {
     "render": ("kinetra_live.render", "render a show offline: CSV, glTF or a MIDI file"),
     "preview": ("kinetra_live.preview", "serve a page that shows every pattern moving"),
     "gallery": ("kinetra_live.gallery", "write the preview as one offline HTML page"),
+    "analyse": ("kinetra_live.analyse", "read an audio file's beats and print its [clock]"),
 }
 
 

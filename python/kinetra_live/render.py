@@ -20,7 +20,7 @@ from fractions import Fraction
 from pathlib import Path
 
 from . import control as controls
-from . import exports
+from . import exports, followed
 from . import show as shows
 from .delays import RenderTiming
 from .midi_clock import MidiClockFollower, Trace, TraceError, read_trace
@@ -84,18 +84,24 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--control", type=Path, metavar="FILE",
                         help="events to apply at their times, as `run --record-control` "
                              "writes them")
+    parser.add_argument("--timecode", type=Path, metavar="TRACE",
+                        help="a timecode trace (seconds, then hh:mm:ss:ff [fps] or an MTC "
+                             "message) to chase through the show's songs")
+    parser.add_argument("--audio", type=Path, metavar="TRACK",
+                        help="analyse an audio file and render to its beats")
     exports.add_arguments(parser)
 
 
 def _timed_pips(show: shows.Show, trace: Trace | None, times, controller=None, control=(),
-                tempo_map=None):
+                tempo_map=None, follower=MidiClockFollower):
     """(time, pip) of each time, in order. The controller's events are applied each at its
-    time, after the clock messages up to that time; `tempo_map` is one they edit."""
+    time, after the clock messages up to that time; `tempo_map` is one they edit; a trace is
+    fed to a new `follower()`, a MIDI clock's unless it is a timecode trace."""
     if trace is None:
         timeline = controls.MapTimeline(tempo_map or show.clock.tempo_map())
         clock = iter(())
     else:
-        follower = MidiClockFollower()
+        follower = follower()
         timeline, clock = controls.ClockTimeline(follower, Fraction(0)), iter(trace)
     if controller is not None:
         controller.timeline = timeline
@@ -127,7 +133,7 @@ def frame_count(seconds: Fraction, fps: int) -> int:
 
 
 def frames(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
-           heads: HeadRig | None = None, control=()):
+           heads: HeadRig | None = None, control=(), follower=MidiClockFollower):
     """(n, pip, frame, head angles, {output: (frame, head angles)} or None) of each frame of a
     render, made one at a time: what `rows` writes and the exports keep. `control` is the
     lines of a control file, applied at their times."""
@@ -143,7 +149,7 @@ def frames(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = 
     streams = [_timed_pips(show, trace, map(Fraction(offset).__add__,
                                             (Fraction(n, fps) for n in range(count))),
                            controller if offset == 0 else None, control if offset == 0 else (),
-                           shared)
+                           shared, follower)
                for offset in offsets]
     for n, timed in enumerate(zip(*streams)):
         pips = {offset: pip for offset, (_, pip) in zip(offsets, timed)}
@@ -152,7 +158,7 @@ def frames(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = 
 
 
 def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = None,
-         heads: HeadRig | None = None, control=()):
+         heads: HeadRig | None = None, control=(), follower=MidiClockFollower):
     """The CSV rows of a render, header first, made one frame at a time; `heads` keeps what
     the moving heads did; `control` is the lines of a control file."""
     heads = HeadRig(show, fps) if heads is None else heads
@@ -161,7 +167,8 @@ def rows(show: shows.Show, seconds: Fraction, fps: int, trace: Trace | None = No
         target.fade_beats is not None for cue in show.cues for target in cue.targets)
     yield HEADER + (FADE_HEADER if fades else ()) + tuple(
         column for output in show.outputs for column in heads.columns(output))
-    for n, pip, frame, angles, sent in frames(show, seconds, fps, trace, heads, control):
+    for n, pip, frame, angles, sent in frames(show, seconds, fps, trace, heads, control,
+                                              follower):
         at = repr(float(Fraction(n, fps)))
         for i, (fixture, state) in enumerate(zip(show.fixtures, frame.fixtures)):
             row = [n, at, pip, state.name, state.pattern, state.fixture_pip,
@@ -196,7 +203,13 @@ def main(args: argparse.Namespace) -> int:
         except ValueError as exc:
             print(f"render: --midi-clock: {exc}", file=sys.stderr)
             return 2
-    else:
+    try:
+        show, trace, follower = followed.prepare(show, args, trace)
+    except (OSError, ValueError) as exc:
+        print(f"render: {one_line(str(exc))}", file=sys.stderr)
+        return 2
+    follower = follower or MidiClockFollower
+    if trace is None:
         limit = last_seconds(show)
         if args.seconds > limit:
             print(f"render: --seconds: expected at most {float(limit):.6g} for this show "
@@ -213,11 +226,11 @@ def main(args: argparse.Namespace) -> int:
             print(f"render: --control: {exc}", file=sys.stderr)
             return 2
     if exports.wanted(args):
-        return exports.main(show, args, fps, trace)
+        return exports.main(show, args, fps, trace, follower)
     writer = csv.writer(sys.stdout, lineterminator="\n")
     heads = HeadRig(show, fps)
     try:
-        for row in rows(show, args.seconds, fps, trace, heads, control):
+        for row in rows(show, args.seconds, fps, trace, heads, control, follower):
             writer.writerow(row)
         sys.stdout.flush()
     except BrokenPipeError:

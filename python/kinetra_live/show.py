@@ -25,7 +25,8 @@ from .files import FileRefused, read_text
 from .midi_clock import MidiClock
 from .quoting import one_line, quote
 
-CLOCK_SOURCES = ("internal", "midi", "link")
+CLOCK_SOURCES = ("internal", "midi", "link", "audio", "mtc", "artnet-timecode")
+TIMECODE_SOURCES = ("mtc", "artnet-timecode")
 OUTPUT_KINDS = ("osc", "sacn", "artnet", "midi")
 SPREADS = ("fan", "wings")
 ON_STOP = ("park", "blackout")
@@ -50,8 +51,11 @@ OSC_ADDRESS = re.compile(r"(?:/[!\x22$-)+\-.0-9:->@-Z\\^-z|~]+)+", re.ASCII)
 PORT = re.compile(r"[0-9]{1,5}", re.ASCII)
 # keys that mean something for one kind of output or clock only
 OUTPUT_KEYS = {"osc": ("prefix", "bundle"), "sacn": ("universe",), "artnet": ("universe",), "midi": ()}
-CLOCK_KEYS = {"internal": ("tempo_changes", "latency_ms"), "midi": ("port",),
-              "link": ("quantum", "latency_ms")}
+CLOCK_KEYS = {"internal": ("tempo_changes", "latency_ms", "beat_zero_seconds"),
+              "midi": ("port",), "link": ("quantum", "latency_ms"),
+              "audio": ("device", "bpm_range", "latency_ms"),
+              "mtc": ("port", "freewheel_frames"),
+              "artnet-timecode": ("udp_port", "freewheel_frames")}
 
 
 class ShowError(ValueError):
@@ -69,9 +73,15 @@ class ClockSpec:
     latency_ms: Fraction
     quantum: Fraction | None
     port: str | None
+    beat_zero_seconds: Fraction = Fraction(0)
+    device: str | None = None                      # audio input; "file:PATH" plays a file
+    bpm_range: tuple[float, float] | None = None
+    freewheel_frames: int = 8
+    udp_port: int = 6454                           # where Art-Net timecode arrives
 
     def tempo_map(self) -> timebase.TempoMap:
-        return timebase.TempoMap.from_beat_changes(self.bpm, self.tempo_changes)
+        return timebase.TempoMap.from_beat_changes(self.bpm, self.tempo_changes,
+                                                   beat_zero_seconds=self.beat_zero_seconds)
 
 
 @dataclass(frozen=True)
@@ -216,6 +226,7 @@ class Show:
             if group.name == name:
                 return group.fixtures
         return (name,) if any(f.name == name for f in self.fixtures) else None
+    songs: tuple = ()               # timecode.Song: where each song's tempo map starts
 
     def phase_of(self, fixture: Fixture) -> int:
         """The fixture's phase in pips: its own offset plus its group's spread."""
@@ -381,13 +392,17 @@ def _exact(value: object, where: str, positive: bool, what: str,
 
 def _clock(data: object) -> ClockSpec:
     table = _Table(data, "clock", ("source", "bpm", "tempo_changes", "latency_ms", "quantum",
-                                   "port"))
+                                   "port", "beat_zero_seconds", "device", "bpm_range",
+                                   "freewheel_frames", "udp_port"))
     source = table.text("source", "internal", CLOCK_SOURCES)
-    for key in ("tempo_changes", "latency_ms", "quantum", "port"):
+    for key in ("tempo_changes", "latency_ms", "quantum", "port", "beat_zero_seconds", "device",
+                "bpm_range", "freewheel_frames", "udp_port"):
         if table.has(key) and key not in CLOCK_KEYS[source]:
             raise table.fail(key, f"does not apply to the {source} clock")
     tempo = "a tempo in beats per minute"
-    bpm = table.exact("bpm", positive=True, what=tempo, low=MIN_BPM, high=MAX_BPM)
+    # the sound and timecode bring their own tempo; bpm is then only where a count starts
+    bpm = table.exact("bpm", Fraction(120) if source in ("audio",) + TIMECODE_SOURCES else None,
+                      positive=True, what=tempo, low=MIN_BPM, high=MAX_BPM)
     changes = table.raw("tempo_changes", [])
     if not isinstance(changes, list):
         raise table.fail("tempo_changes", "expected an array of [beat, bpm] pairs")
@@ -408,7 +423,19 @@ def _clock(data: object) -> ClockSpec:
     quantum = (table.exact("quantum", positive=True, what="a number of beats", high=MAX_BEAT)
                if table.has("quantum") else None)
     port = table.text("port") if table.has("port") else None
-    return ClockSpec(source, bpm, tuple(parsed), latency, quantum, port)
+    bpm_range = None
+    if table.has("bpm_range"):
+        value = table.raw("bpm_range")
+        if not (isinstance(value, list) and len(value) == 2
+                and all(type(v) in (int, float) and math.isfinite(v) for v in value)
+                and 0 < value[0] < value[1] <= 1000):
+            raise table.fail("bpm_range", "expected [low, high] with 0 < low < high <= 1000")
+        bpm_range = (float(value[0]), float(value[1]))
+    return ClockSpec(source, bpm, tuple(parsed), latency, quantum, port,
+                     table.exact("beat_zero_seconds", Fraction(0)),
+                     table.text("device") if table.has("device") else None, bpm_range,
+                     table.integer("freewheel_frames", 8, 0, 3000),
+                     table.integer("udp_port", DMX_PORTS["artnet"], 1, 65535))
 
 
 def _range(table: _Table, key: str) -> tuple[float, float]:
@@ -753,7 +780,8 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     """The show described by a parsed TOML document; `base` is where a pack path is relative
     to."""
     top = _Table(document, "", ("clock", "fixture", "group", "output", "fps", "on_stop", "pack",
-                                "beats_per_bar", "cue", "start_cue", "control", "export"))
+                                "beats_per_bar", "cue", "start_cue", "control", "export",
+                                "song"))
     pack = None
     if top.has("pack"):
         pack_path = Path(top.text("pack"))
@@ -776,9 +804,15 @@ def parse_show(document: dict, base: Path | None = None) -> Show:
     _unique(outputs, "output")
     _check_patches(fixtures)
     _check_reach(fixtures, outputs)
+    from . import timecode
+    try:
+        songs = timecode.parse_songs(top.tables("song"), clock.source in TIMECODE_SOURCES)
+    except ValueError as exc:
+        raise ShowError(one_line(str(exc))) from None
     show = Show(None, clock, fixtures, groups, outputs, top.integer("fps", DEFAULT_FPS, 1, 1000),
                 top.text("on_stop", "park", ON_STOP), pack,
-                export=_export(top.raw("export")) if top.has("export") else ExportSpec())
+                export=_export(top.raw("export")) if top.has("export") else ExportSpec(),
+                songs=songs)
     for index, fixture in enumerate(fixtures):
         if not -I32 <= show.phase_of(fixture) < I32:
             raise ShowError(f"fixture[{index}].phase_pips: phase with spread is outside 32 bits")
@@ -833,5 +867,11 @@ def make_clock(show: Show, **options):
                              **options)
     if show.clock.source == "midi":
         return MidiClock(show.clock.port, **options)
+    if show.clock.source == "audio":
+        from .audio_clock import AudioClock   # needs the `audio` extra
+        return AudioClock.for_show(show, **options)
+    if show.clock.source in TIMECODE_SOURCES:
+        from .timecode import timecode_clock
+        return timecode_clock(show, **options)
     from .link_clock import LinkClock  # needs the network tempo library, an optional extra
     return LinkClock(show.clock.bpm, show.quantum, latency_ms=show.clock.latency_ms, **options)

@@ -100,10 +100,11 @@ class TempoMap:
         self._bends: list[tuple[Fraction, Fraction, Fraction]] = []
 
     @classmethod
-    def from_beat_changes(cls, bpm: object, changes=()) -> TempoMap:
-        """The map of a score: `bpm` from beat 0 at second 0, then each (beat, bpm) in turn,
-        the beats strictly increasing and not below 0."""
-        tempo_map = cls(bpm)
+    def from_beat_changes(cls, bpm: object, changes=(), *,
+                          beat_zero_seconds: object = 0) -> TempoMap:
+        """The map of a score: `bpm` from beat 0 at `beat_zero_seconds`, then each (beat, bpm)
+        in turn, the beats strictly increasing and not below 0."""
+        tempo_map = cls(bpm, anchor_seconds=beat_zero_seconds)
         for index, change in enumerate(changes):
             try:
                 beat, new_bpm = change

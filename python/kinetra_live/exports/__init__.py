@@ -71,27 +71,30 @@ def _writer(show, args, fps, trace):
                               f"{quote(out.name)}")
         return module.GltfExport(show, frame_count(args.seconds, fps), fps, suffix == ".glb")
     if trace is not None:
-        raise ExportError("--midi-clock: a MIDI file carries the show's tempo map; render it "
+        given = "--timecode" if getattr(args, "timecode", None) is not None else "--midi-clock"
+        raise ExportError(f"{given}: a MIDI file carries the show's tempo map; render it "
                           "without a clock trace")
     return module.MidiFileExport(show, args.seconds, fps, out)
 
 
-def _write(show, args, fps, trace, heads, writer, file) -> None:
-    from ..render import frames, rows
+def _write(show, args, fps, trace, heads, writer, file, follower) -> None:
+    from ..render import MidiClockFollower, frames, rows
 
+    follower = follower or MidiClockFollower
     if writer is None:
         text = io.TextIOWrapper(file, encoding="utf-8", newline="")
         lines = csv.writer(text, lineterminator="\n")
-        for row in rows(show, args.seconds, fps, trace, heads):
+        for row in rows(show, args.seconds, fps, trace, heads, follower=follower):
             lines.writerow(row)
         text.detach()
         return
-    for n, _, frame, angles, sent in frames(show, args.seconds, fps, trace, heads):
+    for n, _, frame, angles, sent in frames(show, args.seconds, fps, trace, heads,
+                                            follower=follower):
         writer.add(n, frame, angles, sent)
     writer.write(file)
 
 
-def main(show, args: argparse.Namespace, fps: int, trace) -> int:
+def main(show, args: argparse.Namespace, fps: int, trace, follower=None) -> int:
     """Render to `args.out` in `args.format`; 0, or 2 with one line on standard error."""
     out = args.out
     try:
@@ -107,7 +110,7 @@ def main(show, args: argparse.Namespace, fps: int, trace) -> int:
         with signals_raise(), replacing(out) as file, contextlib.ExitStack() as stack:
             if isinstance(writer, contextlib.AbstractContextManager):
                 stack.enter_context(writer)     # its scratch space, gone with the export
-            _write(show, args, fps, trace, heads, writer, file)
+            _write(show, args, fps, trace, heads, writer, file, follower)
     except (KeyboardInterrupt, Interrupted) as exc:
         print(f"render: interrupted; {name} was not written", file=sys.stderr)
         return 128 + getattr(exc, "signum", signal.SIGINT)

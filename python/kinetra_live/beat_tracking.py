@@ -1,0 +1,372 @@
+"""Beats from sound: band-split onsets, a tempo inside a BPM range, and a phase-locked grid.
+
+The onset strength comes from librosa (spectral flux of a mel spectrogram, summed in three
+bands: the kick and bass, the snare and claps, the hats), each band scaled to its own median
+so quiet hats weigh as much as loud kicks. On top of it:
+- `tempo_in_range`: the period whose comb of autocorrelation lags (1, 2, 3, 4 periods) is
+  strongest, searched only inside the range, so a 174 BPM track stays 174 in 120..200;
+- `Grid`: one beat at a time, the strongest onset near the predicted beat pulls the phase and
+  the period a little (a phase-locked loop), so the grid holds through fills and gaps and a
+  stray onset moves it by a fraction of its error;
+- `segments`: the beat times as constant-tempo pieces, split only where one line no longer
+  fits, which is the clock a show plays.
+Needs numpy and librosa (the `audio` extra).
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass, field
+
+import numpy as np
+
+DEFAULT_BPM_RANGE = (90.0, 180.0)
+FRAME_RATE = 100.0            # onset frames a second (hop of 10 ms)
+MELS = 96
+BANDS = (0, 12, 40, MELS)     # edges in mel bins of the low, middle and high bands
+PHASE_GAIN = 0.35
+PERIOD_GAIN = 0.12
+SEARCH = 0.16                 # an onset this share of a beat from the prediction counts
+LOCK_HITS = 4                 # hits in the last LOCK_WINDOW beats to be locked
+LOCK_WINDOW = 6
+SEGMENT_TOLERANCE = 0.03      # seconds a beat may sit off its segment's line
+RUN = 4                       # beats in a row off the line that make a tempo change
+HEAD_SECONDS = 10
+MIN_PIECE = 8                 # beats a tempo holds at least
+MIN_STRENGTH = 0.1            # a pulse weaker than this is no pulse (noise scores 0.05)
+ONSET_LAG = 0.008             # seconds the flux peaks after the attack (measured on the corpus)
+COMB = ((0.5, 0.5), (1, 1.0), (2, 0.7), (3, 0.5), (4, 0.4))
+COMB_TOTAL = sum(w for _, w in COMB)
+STEADY_SHARE = 0.97           # what one tempo must keep of the pieces' fit to be chosen
+ACCENT_WEIGHTS = (0.5, 1.5, 0.3, 3.0)   # low, middle, high bands, the kicks' plain level
+
+
+class NoPulse(ValueError):
+    """Audio with no steady beat to follow (silence, noise, a single chord)."""
+
+
+def _librosa():
+    import librosa   # the `audio` extra; imported late, it is slow to load
+    return librosa
+
+
+def hop_for(rate: int) -> int:
+    return max(int(round(rate / FRAME_RATE)), 1)
+
+
+def fft_for(rate: int) -> int:
+    return 1 << max(int(math.ceil(math.log2(rate * 0.046))), 8)
+
+
+def band_onsets(samples: np.ndarray, rate: int, *, centre: bool = True) -> np.ndarray:
+    """The band-split onset strength, one row per band and a last row with the low band's
+    rise in plain (not logarithmic) level, which tells a kick from a quiet bass note;
+    `rate / hop_for(rate)` frames a second, frame k the change arriving at sample k * hop."""
+    librosa = _librosa()
+    hop, n_fft = hop_for(rate), fft_for(rate)
+    mel = librosa.feature.melspectrogram(
+        y=np.asarray(samples, dtype=np.float32), sr=rate, hop_length=hop, n_fft=n_fft,
+        n_mels=MELS, fmax=min(rate / 2, 11025), center=centre)
+    bands = librosa.onset.onset_strength_multi(
+        S=librosa.power_to_db(mel), sr=rate, hop_length=hop, n_fft=n_fft,
+        channels=list(BANDS), aggregate=np.mean, center=centre)
+    level = np.sqrt(mel[:BANDS[1]].sum(axis=0))
+    # delayed as librosa delays its onsets, so both rows mark an onset in the same frame
+    delay = n_fft // (2 * hop) if centre else 0
+    rise = np.concatenate([np.zeros(delay), np.maximum(np.diff(level), 0)])
+    rise = np.pad(rise, (0, max(bands.shape[1] - len(rise), 0)))[:bands.shape[1]]
+    return np.vstack([bands, rise[None, :]])
+
+
+def combine(bands: np.ndarray, scale: np.ndarray | None = None) -> np.ndarray:
+    """One onset curve: each band divided by its typical strength (or the given `scale`)."""
+    if scale is None:
+        scale = band_scale(bands)
+    return (bands / scale[:, None]).sum(axis=0) + 0.5 * bands[0] / scale[0]
+
+
+def band_scale(bands: np.ndarray) -> np.ndarray:
+    active = [np.percentile(b[b > 0], 90) if np.any(b > 0) else 1.0 for b in bands]
+    return np.maximum(np.array(active), 1e-6)
+
+
+def tempo_in_range(onsets: np.ndarray, frame_rate: float,
+                   bpm_range: tuple[float, float] = DEFAULT_BPM_RANGE) -> tuple[float, float]:
+    """(bpm, strength) of the strongest pulse inside the range; strength in 0..1 is the
+    comb's share of the curve's energy."""
+    lo, hi = bpm_range
+    x = onsets - np.mean(onsets)
+    n = len(x)
+    if n < 4 or not np.any(x):
+        return 0.0, 0.0
+    spectrum = np.fft.rfft(x, 2 * n)
+    ac = np.fft.irfft(spectrum * np.conj(spectrum))[:n]
+    if ac[0] <= 0:
+        return 0.0, 0.0
+    ac = ac / ac[0] / (1 - np.arange(n) / n + 1e-9)   # unbiased, as a share of lag 0
+    best, strength = 0.0, -1.0
+    for bpm in np.arange(lo, hi, 0.05):
+        lag = 60 * frame_rate / bpm
+        # the beat's multiples and its half: a pulse with eighths under it beats its 3:2
+        score = sum(w * _at(ac, k * lag) for k, w in COMB if k * lag < n - 1) / COMB_TOTAL
+        if score > strength:
+            best, strength = bpm, score
+    return float(best), float(max(strength, 0.0))
+
+
+def _at(values: np.ndarray, position: float) -> float:
+    i = int(position)
+    f = position - i
+    return float(values[i] * (1 - f) + values[i + 1] * f)
+
+
+def _peak(onsets: np.ndarray, centre: float, half_width: float) -> tuple[float, float] | None:
+    """The strongest local maximum within half_width frames of centre, weighted towards the
+    centre, as (frame with sub-frame precision, height); None if there is none."""
+    lo, hi = max(int(centre - half_width), 1), min(int(centre + half_width) + 1, len(onsets) - 1)
+    best = None
+    for k in range(lo, hi):
+        v = onsets[k]
+        if v <= onsets[k - 1] or v < onsets[k + 1]:
+            continue
+        weight = v * (1 - 0.5 * ((k - centre) / half_width) ** 2)
+        if best is None or weight > best[2]:
+            best = (k, v, weight)
+    if best is None:
+        return None
+    k, v, _ = best
+    a, b, c = onsets[k - 1], onsets[k], onsets[k + 1]
+    denominator = a - 2 * b + c
+    offset = 0.5 * (a - c) / denominator if denominator else 0.0
+    return k + max(min(offset, 0.5), -0.5), float(v)
+
+
+@dataclass
+class Grid:
+    """A phase-locked beat grid over an onset curve, in frames: `beat` is the frame of the
+    beat last placed, `period` the frames a beat, `measured` the frame of the onset that
+    confirmed it (None if none did)."""
+
+    beat: float
+    period: float
+    frame_rate: float
+    bpm_range: tuple[float, float] = DEFAULT_BPM_RANGE
+    threshold: float = 0.0
+    hits: list[bool] = field(default_factory=list)
+    measured: float | None = None
+
+    @property
+    def locked(self) -> bool:
+        return len(self.hits) >= LOCK_WINDOW and sum(self.hits[-LOCK_WINDOW:]) >= LOCK_HITS
+
+    def step(self, onsets: np.ndarray) -> float:
+        """Place the next beat (its onset frames must all be in `onsets`) and return it."""
+        predicted = self.beat + self.period
+        found = _peak(onsets, predicted, SEARCH * self.period)
+        hit = found is not None and found[1] > self.threshold
+        self.hits = self.hits[-(LOCK_WINDOW * 4):] + [hit]
+        self.measured = found[0] if hit else None
+        if hit:
+            error = found[0] - predicted
+            self.beat = predicted + PHASE_GAIN * error
+            low, high = (60 * self.frame_rate / b for b in reversed(self.bpm_range))
+            self.period = min(max(self.period + PERIOD_GAIN * error, low * 0.97), high * 1.03)
+        else:
+            self.beat = predicted
+        return self.beat
+
+
+def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None) -> np.ndarray:
+    """What marks a beat rather than an offbeat: kicks' plain level most, the hats least."""
+    scaled = bands / (band_scale(bands) if scale is None else scale)[:, None]
+    weights = np.array(ACCENT_WEIGHTS[:len(scaled)])[:, None]
+    # smoothed, so a sharp onset a frame off the comb still counts
+    curve = (scaled * weights).sum(axis=0)
+    return np.convolve(curve, np.hanning(7))[3:3 + len(curve)]
+
+
+def start_grid(onsets: np.ndarray, frame_rate: float, bpm: float, bpm_range,
+               accents: np.ndarray) -> Grid:
+    """The grid's first beat: the phase of the period whose comb over the accent curve is
+    strongest, so offbeat hats and bass notes do not pull it offbeat."""
+    period = 60 * frame_rate / bpm
+    curve = accents
+    count = int(len(curve) // period) - 1
+    if count < 2:
+        raise NoPulse("too short to find a beat")
+    best, phase = -1.0, 0.0
+    for start in np.arange(0, period, 0.5):
+        total = sum(_at(curve, start + k * period) for k in range(count))
+        if total > best:
+            best, phase = total, start
+    threshold = 0.1 * np.percentile(onsets, 95)
+    return Grid(phase - period, period, frame_rate, tuple(bpm_range), threshold)
+
+
+@dataclass(frozen=True)
+class Analysis:
+    beats: np.ndarray             # seconds of each beat the grid placed
+    hits: np.ndarray              # whether an onset confirmed it
+    bpm: float                    # the first segment's tempo
+    downbeat: int                 # index into beats of the first downbeat
+    segments: list                # (first beat index, seconds of it, bpm)
+
+
+def analyse(samples: np.ndarray, rate: int, bpm_range=DEFAULT_BPM_RANGE,
+            beats_per_bar: int = 4) -> Analysis:
+    """Every beat of a track, the grid's tempo pieces and the first downbeat."""
+    samples = np.asarray(samples, dtype=np.float32)
+    if samples.ndim > 1:
+        samples = samples.mean(axis=1)
+    if len(samples) < rate or np.max(np.abs(samples)) < 1e-4:
+        raise NoPulse("silent" if len(samples) >= rate else "shorter than a second")
+    bands = band_onsets(samples, rate)
+    frame_rate = rate / hop_for(rate)
+    bands, kicks = bands[:-1], bands[-1] / band_scale(bands[-1:])[0]
+    onsets = combine(bands)
+    bpm, strength = tempo_in_range(onsets, frame_rate, bpm_range)
+    if strength < MIN_STRENGTH:
+        raise NoPulse(f"no steady pulse (strength {strength:.2f})")
+    # the octave from the whole track; the grid starts from the tempo and phase of its start
+    head = slice(0, int(HEAD_SECONDS * frame_rate))
+    if len(onsets) > 2 * head.stop:
+        local, _ = tempo_in_range(onsets[head], frame_rate, (bpm * 0.95, bpm * 1.05))
+        bpm = local or bpm
+    accents = accent_curve(np.vstack([bands, kicks]))
+    grid = start_grid(onsets[head], frame_rate, bpm, bpm_range, accents[head])
+    beats, hits = [], []
+    while grid.beat + grid.period * (1 + SEARCH) < len(onsets) - 1:
+        beats.append(grid.step(onsets))
+        hits.append(grid.hits[-1])
+    beats_s = np.array(beats) / frame_rate - ONSET_LAG
+    hits_a = np.array(hits)
+    if len(beats_s) < 8 or hits_a.mean() < 0.6:
+        raise NoPulse(f"no steady pulse ({hits_a.mean():.0%} of beats found an onset)"
+                      if len(beats_s) else "no steady pulse")
+    first_hit = int(np.argmax(hits_a))
+    beats_s, hits_a = beats_s[first_hit:], hits_a[first_hit:]
+    strength = [np.mean([kicks[int(round(b * frame_rate))] for b in beats_s[r::beats_per_bar]])
+                for r in range(min(beats_per_bar, len(beats_s)))]
+    downbeat = int(np.argmax(strength))
+    pieces = refine(segments(beats_s, np.ones(len(beats_s), bool)), len(beats_s),
+                    accents, frame_rate)
+    pieces = move_changes(pieces, len(beats_s), accents, frame_rate)
+    if len(pieces) > 1:
+        # one tempo for the whole track, unless the pieces fit the sound clearly better
+        steady = refine([(0, pieces[0][1], 60 * (len(beats_s) - 1)
+                          / (beats_s[-1] - beats_s[0]))], len(beats_s), accents, frame_rate,
+                        span=0.01)
+        if fit(steady, len(beats_s), accents, frame_rate) >= \
+                STEADY_SHARE * fit(pieces, len(beats_s), accents, frame_rate):
+            pieces = steady
+    grid_beats = beats_of(pieces, len(beats_s))
+    return Analysis(grid_beats, hits_a, pieces[0][2], downbeat, pieces)
+
+
+def beats_of(pieces, count: int) -> np.ndarray:
+    """The seconds of beats 0 .. count - 1 on the pieces' lines."""
+    out = np.empty(count)
+    for n, (first, start, bpm) in enumerate(pieces):
+        stop = pieces[n + 1][0] if n + 1 < len(pieces) else count
+        out[first:stop] = start + (np.arange(first, stop) - first) * 60 / bpm
+    return out
+
+
+def fit(pieces, count: int, accents: np.ndarray, frame_rate: float) -> float:
+    """The accents on the pieces' beats, summed."""
+    times = (beats_of(pieces, count) + ONSET_LAG) * frame_rate
+    return float(np.interp(times, np.arange(len(accents)), accents, right=0).sum())
+
+
+def move_changes(pieces, count: int, accents: np.ndarray, frame_rate: float):
+    """Each tempo change moved to the beat, up to three before or one after, where the
+    refined pieces fit the accents best: the grid follows a change a few beats late."""
+    for i in range(1, len(pieces)):
+        best, score = pieces, fit(pieces, count, accents, frame_rate)
+        for shift in (-3, -2, -1, 1):
+            first = pieces[i][0] + shift
+            upper = pieces[i + 1][0] if i + 1 < len(pieces) else count
+            if not pieces[i - 1][0] + 2 <= first <= upper - 2:
+                continue
+            trial = pieces[:i] + [(first, pieces[i][1], pieces[i][2])] + pieces[i + 1:]
+            trial = refine(trial, count, accents, frame_rate)
+            if (trial_score := fit(trial, count, accents, frame_rate)) > score:
+                best, score = trial, trial_score
+        pieces = best
+    return pieces
+
+
+def refine(pieces, count: int, accents: np.ndarray, frame_rate: float, span: float = 0.004):
+    """Each piece's line moved to where the accents along it are strongest: a line through
+    smoothed onsets lands on the beats' centre, where a fit to single onsets is pulled by
+    every push and flam. The first piece may move its start, the others only their tempo."""
+    out = []
+    frames = np.arange(len(accents))
+    for n, (first, start, bpm) in enumerate(pieces):
+        stop = pieces[n + 1][0] if n + 1 < len(pieces) else count
+        index = np.arange(stop - first + 1)[None, None, :]
+        slopes = 60 / bpm * (1 + np.linspace(-span, span, int(span * 20000) + 1))[None, :, None]
+        starts = (start + np.linspace(-0.03, 0.03, 31) if not out else
+                  np.array([out[-1][1] + (first - out[-1][0]) * 60 / out[-1][2]]))
+        times = (starts[:, None, None] + index * slopes + ONSET_LAG) * frame_rate
+        score = np.interp(times, frames, accents, right=0).sum(axis=2)
+        i, j = np.unravel_index(np.argmax(score), score.shape)
+        out.append((first, float(starts[i]), float(60 / slopes[0, j, 0])))
+    return out
+
+
+def _line(times: np.ndarray, index: np.ndarray, anchor: tuple[float, float] | None):
+    """Least-squares (start seconds, seconds a beat) through (index, times), through the
+    anchor (index, seconds) if one is given."""
+    if anchor is None:
+        slope, intercept = np.polyfit(index, times, 1)
+        return intercept, slope
+    i0, t0 = anchor
+    di, dt = index - i0, times - t0
+    slope = float(np.dot(di, dt) / np.dot(di, di))
+    return t0 - i0 * slope, slope
+
+
+def segments(beats: np.ndarray, hits: np.ndarray,
+             tolerance: float = SEGMENT_TOLERANCE) -> list[tuple[int, float, float]]:
+    """Constant-tempo pieces as (first beat index, its seconds, bpm): each piece starts where
+    the one before ends, and a new one starts only where RUN confirmed beats in a row sit
+    more than `tolerance` off the line through the piece so far (one is a stray onset)."""
+    index = np.arange(len(beats), dtype=float)
+    use = hits.astype(bool)
+    pieces: list[tuple[int, float, float]] = []
+    start, anchor = 0, None
+
+    def fit(stop: int):
+        sel = use[start:stop]
+        if sel.sum() < 2:
+            return beats[start], float(np.median(np.diff(beats)))
+        return _line(beats[start:stop][sel], index[start:stop][sel], anchor)
+
+    def off(line, k: int) -> bool:
+        return use[k] and abs(beats[k] - line[0] - k * line[1]) > tolerance
+
+    while True:
+        end = min(start + 6, len(beats))
+        line = fit(end)
+        while end < len(beats):
+            if end - start >= MIN_PIECE and end + RUN <= len(beats) \
+                    and all(off(line, k) for k in range(end, end + RUN)):
+                # the drift grows a step a beat from the change: find where it began
+                ks = np.arange(end, end + RUN)
+                drift = beats[ks] - line[0] - ks * line[1]
+                step, at = np.polyfit(ks, drift, 1)
+                change = int(round(-at / step)) if step else end
+                end = min(max(change, start + 2), end) + 1
+                line = fit(end)
+                break
+            end += 1
+            line = fit(end)
+        intercept, slope = line
+        first = start
+        pieces.append((first, intercept + first * slope, 60 / slope))
+        if end >= len(beats):
+            return pieces
+        # the next piece starts at the last beat this one still holds
+        start = end - 1
+        anchor = (float(start), intercept + start * slope)
