@@ -3,5 +3,5 @@
 # A lock serialises builds started from several shells at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-exec flock /tmp/kinetra-build.lock \
+mkdir -p build && exec flock build/.lock \
   python -m pip install --no-build-isolation --no-deps --quiet --disable-pip-version-check . "$@"
