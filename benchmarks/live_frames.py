@@ -35,7 +35,7 @@ from pathlib import Path
 import kinetra
 
 from kinetra_live.outputs import mapping, open_output
-from kinetra_live.outputs.degrees import HeadRig, dmx_bytes
+from kinetra_live.outputs.degrees import HeadRig
 from kinetra_live.run import Runner
 from kinetra_live.sampler import Sampler
 from kinetra_live.show import parse_show
@@ -219,8 +219,9 @@ PROFILE_GOAL = 3.0
 
 def profile_cost(count: int = 512) -> float | None:
     """`profile_ratio`: a frame of `count` heads from a real fixture profile (16-bit pan and
-    tilt, degrees, limits, half of them aimed at a point) mapped to DMX bytes, over the bare
-    samples of the same fixtures."""
+    tilt, degrees, limits, hung on the truss, half of them aimed at a point) stepped and packed
+    into each universe's DMX bytes as the DMX outputs do it, over the bare samples of the same
+    fixtures."""
     if not PROFILE.is_file():
         print(f"profile_ratio: skipped, no fixture profile at {PROFILE}")
         return None
@@ -236,9 +237,11 @@ def profile_cost(count: int = 512) -> float | None:
                            aim={"at": [0, 3, 0], "size": [2, 2, 0]})
         fixtures.append(fixture)
     show = parse_show({"clock": {"bpm": 128}, "fps": 44, "fixture": fixtures})
-    sampler, heads = Sampler(show), HeadRig(show, show.fps)
+    sampler = Sampler(show)
+    # each universe's heads stepped and packed as its DMX output does it
+    universes = [(HeadRig(show, show.fps).universe(universe), bytearray(512))
+                 for universe in sorted({f.head.universe for f in show.fixtures})]
     pairs = [(f.pattern, show.phase_of(f)) for f in show.fixtures]
-    patches = [f.head for f in show.fixtures]
     sample = kinetra.sample
 
     def bare(pip):
@@ -246,8 +249,9 @@ def profile_cost(count: int = 512) -> float | None:
             sample(name, pip + phase).as_tuple()
 
     def with_profiles(pip):
-        for head, angles in zip(patches, heads.step(sampler.frame(pip))):
-            dmx_bytes(head, angles)
+        frame = sampler.frame(pip)
+        for heads, data in universes:
+            heads.send(data, frame)
 
     frames = max(20, 20000 // count)
     base, profiled = best_ms(bare, frames), best_ms(with_profiles, frames)

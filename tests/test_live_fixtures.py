@@ -343,6 +343,13 @@ def test_hostile_fixture_files_are_refused_with_their_path(tmp_path, document, r
     assert str(caught.value) == f"{path}: {reason}"
 
 
+def written(heads, action, *args):
+    """(channel, byte) of each head channel after `action` writes a universe."""
+    data = bytearray(512)
+    getattr(heads, action)(data, *args)
+    return [(channel, data[channel - 1]) for channel in heads.channels]
+
+
 def test_park_and_blackout_keep_a_head_within_its_limits():
     document = show(limits={"pan": [100, 440], "tilt": [30, 240]}, park=[1.0, -1.0, 0.0],
                     pan_degrees=[0, 540])
@@ -350,11 +357,14 @@ def test_park_and_blackout_keep_a_head_within_its_limits():
     low_tilt = math.ceil(30 / 270 * 65535)
     assert heads.channels == [111, 112, 113, 114]
     # the middle of each range, 32768 (0x8000)
-    assert heads.blackout() == [(111, 0x80), (112, 0x00), (113, 0x80), (114, 0x00)]
+    assert written(heads, "blackout") == [(111, 0x80), (112, 0x00), (113, 0x80), (114, 0x00)]
     narrow = HeadRig(parse_show(show(limits={"pan": [300, 440], "tilt": [150, 240]})), 44)
-    assert narrow.universe(1).blackout()[0::2] == [
+    assert written(narrow.universe(1), "blackout")[0::2] == [
         (111, math.ceil(300 / 540 * 65535) >> 8), (113, math.ceil(150 / 270 * 65535) >> 8)]
     high_pan = math.floor(440 / 540 * 65535)
-    assert heads.park() == [(111, high_pan >> 8), (112, high_pan & 0xFF),
-                            (113, low_tilt >> 8), (114, low_tilt & 0xFF)]
-    assert HeadRig(parse_show(document), 44).universe(2).park() == []
+    assert written(heads, "park") == [(111, high_pan >> 8), (112, high_pan & 0xFF),
+                                      (113, low_tilt >> 8), (114, low_tilt & 0xFF)]
+    other = HeadRig(parse_show(document), 44).universe(2)
+    data = bytearray(512)
+    other.park(data)
+    assert other.channels == [] and data == bytearray(512)
