@@ -368,3 +368,23 @@ def test_park_and_blackout_keep_a_head_within_its_limits():
     data = bytearray(512)
     other.park(data)
     assert other.channels == [] and data == bytearray(512)
+
+
+def test_a_universe_packs_its_heads_without_touching_other_channels():
+    # heads apart, an 8-bit one, and a plain patch between them that its own layout writes
+    heads = [{"name": name, "pattern": "circle", "profile": SPOT, "mode": mode, "universe": 1,
+              "address": address} for name, mode, address in
+             (("a", "Standard", 1), ("b", "Short", 40), ("c", "Standard", 101))]
+    plain = {"name": "p", "pattern": "circle", "dmx": {"universe": 1, "pan": 30, "tilt": 32}}
+    document = show(heads[:2] + [plain, heads[2]])
+    parsed = parse_show(document)
+    universe, rig = HeadRig(parsed, 44).universe(1), HeadRig(parsed, 44)
+    outs = [(0.3, -0.7, 0.0), (-0.9, 0.2, 0.0), (0.0, 0.0, 0.0), (0.6, 0.5, 0.0)]
+    data = bytearray(b"\xee" * 512)
+    universe.send(data, frame_of(outs))
+    angles = rig.step(frame_of(outs))
+    sent = {channel: byte for patch, a in zip(parsed.fixtures, angles)
+            if a is not None for channel, byte in dmx_bytes(patch.head, a)}
+    owned = {c for f in parsed.fixtures if f.head for c in f.head.channels}
+    assert [data[c - 1] for c in sorted(sent)] == [sent[c] for c in sorted(sent)]
+    assert all(data[c - 1] == 0xEE for c in range(1, 513) if c not in owned)
