@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import functools
 import logging
-import operator
 from fractions import Fraction
 from typing import NamedTuple
 
@@ -135,8 +134,9 @@ class Sampler:
         # FixtureRig.fixture_pip, inlined
         pips = [rig._anchor + (pip - rig._since) * rig._num // rig._den + rig.phase
                 for rig in rigs]
-        # each source called from map: no loop of our own around the calls
-        raws = list(map(operator.call, [rig.source for rig in rigs], pips))
+        # a pattern's module call without a call of its source around it
+        raws = [rig.source(p) if (fold := rig.fold) is None else
+                fold[0](fold[1], p % fold[2]).as_tuple() for rig, p in zip(rigs, pips)]
         patterns = [rig.pattern for rig in rigs]
         fades = [None] * len(rigs)
         outs = []
