@@ -107,8 +107,8 @@ class HeadMotion:
         kept_t = t_min if t < t_min else t_max if t > t_max else t
         return kept_p, kept_t, kept_p != p or kept_t != t
 
-    def step(self, out, pip: int) -> HeadAngles:
-        """The angles of the next frame, at the show's `pip`."""
+    def advance(self, out, pip: int) -> tuple[float, float, bool]:
+        """(pan, tilt, clamped) of the next frame, at the show's `pip`, in degrees."""
         pan, tilt, clamped = self.wanted(out)
         if self._watch:
             head = self.head
@@ -125,21 +125,15 @@ class HeadMotion:
         self.last = (pan, tilt)
         if clamped:
             self.clamped_frames += 1
-        return self._angles(pan, tilt, clamped)
+        return pan, tilt, clamped
 
-    def _angles(self, pan: float, tilt: float, clamped: bool) -> HeadAngles:
-        # the nearest step may lie a little outside a limit that is not itself a step
-        p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last = self._steps
-        p_value, t_value = round(pan / p_span * p_top), round(tilt / t_span * t_top)
-        return _new_angles((pan, tilt,
-                            p_first if p_value < p_first else p_last if p_value > p_last
-                            else p_value,
-                            t_first if t_value < t_first else t_last if t_value > t_last
-                            else t_value, clamped))
+    def step(self, out, pip: int) -> HeadAngles:
+        """The angles of the next frame, at the show's `pip`."""
+        return _with_values([self], [self.advance(out, pip)])[0]
 
     def hold(self, out) -> HeadAngles:
         """Angles for a single frame outside the motion (park), within the limits."""
-        return self._angles(*self.wanted(out))
+        return _with_values([self], [self.wanted(out)])[0]
 
     def centre(self) -> HeadAngles:
         """The middle of each range, or the nearest the limits allow (blackout): a dark head
@@ -148,7 +142,7 @@ class HeadMotion:
         for axis in (self.head.pan, self.head.tilt):
             angles.append(min(max(axis.span / 2, axis.limit_low), axis.limit_high))
         pan, tilt = angles
-        return self._angles(pan, tilt, False)
+        return _with_values([self], [(pan, tilt, False)])[0]
 
     def _note_speed(self, key: str, allowed: float, speed: float, pip: int) -> None:
         # excesses less than a beat apart are one range: integer pips make the steps of a
@@ -177,6 +171,26 @@ def _follow(last: float, wanted: float, speed: float | None, seconds: float) -> 
     return min(max(wanted, last - step), last + step)
 
 
+def _dmx_values(motions, angles) -> list[int]:
+    """pan, tilt, pan, tilt, ... as DMX values, of each motion's (pan, tilt, clamped) degrees:
+    a degree d on a range [0, R] is round(d / R * (2^bits - 1)), held to the steps within the
+    limits (the nearest step may lie a little outside a limit that is not itself a step)."""
+    values = []
+    append = values.append
+    for motion, (pan, tilt, _) in zip(motions, angles):
+        p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last = motion._steps
+        p_value, t_value = round(pan / p_span * p_top), round(tilt / t_span * t_top)
+        append(p_first if p_value < p_first else p_last if p_value > p_last else p_value)
+        append(t_first if t_value < t_first else t_last if t_value > t_last else t_value)
+    return values
+
+
+def _with_values(motions, angles) -> list[HeadAngles]:
+    values = _dmx_values(motions, angles)
+    return [_new_angles((pan, tilt, values[2 * k], values[2 * k + 1], clamped))
+            for k, (pan, tilt, clamped) in enumerate(angles)]
+
+
 class HeadRig:
     """Every moving head of a show; `step(frame)` gives each fixture's angles (None for
     fixtures that are not heads), in the show's fixture order."""
@@ -185,12 +199,15 @@ class HeadRig:
         self.motions = tuple(None if f.head is None else HeadMotion(f, fps)
                              for f in show.fixtures)
         self.by_name = {m.name: m for m in self.motions if m is not None}
-        self._steps = [None if m is None else m.step for m in self.motions]
+        self._heads = [m for m in self.motions if m is not None]
+        self._advances = [(index, m.advance) for index, m in enumerate(self.motions)
+                          if m is not None]
 
     def step(self, frame) -> tuple[HeadAngles | None, ...]:
-        pip = frame.pip
-        return tuple([None if step is None else step(out, pip)
-                      for step, out in zip(self._steps, frame.outs)])
+        outs, pip = frame.outs, frame.pip
+        angles = iter(_with_values(self._heads, [advance(outs[index], pip)
+                                                 for index, advance in self._advances]))
+        return tuple([None if m is None else next(angles) for m in self.motions])
 
     def universe(self, universe: int) -> "UniverseHeads":
         return UniverseHeads(self, universe)
@@ -246,7 +263,7 @@ class UniverseHeads:
         self._placed = [(index, m) for index, m in enumerate(rig.motions)
                         if m is not None and m.head.universe == universe]
         self.motions = [m for _, m in self._placed]
-        self._steps = [(index, m.step) for index, m in self._placed]
+        self._advances = [(index, m.advance) for index, m in self._placed]
         self._runs = _byte_runs([m.head for m in self.motions])
 
     @property
@@ -265,11 +282,8 @@ class UniverseHeads:
     def send(self, data: bytearray, frame) -> None:
         """Step the heads to `frame` and write their bytes into `data`."""
         outs, pip = frame.outs, frame.pip
-        values = []
-        extend = values.extend
-        for index, step in self._steps:
-            extend(step(outs[index], pip)[2:4])
-        self._write(data, values)
+        self._write(data, _dmx_values(self.motions, [advance(outs[index], pip)
+                                                     for index, advance in self._advances]))
 
     def park(self, data: bytearray) -> None:
         self._write(data, [v for m in self.motions for v in m.hold(m.park)[2:4]])
