@@ -91,25 +91,28 @@ class HeadMotion:
                        tilt.span, float((1 << tilt.bits) - 1), tilt.step_low, tilt.step_high)
         self._watch = pan.max_speed is not None or tilt.max_speed is not None
 
-    def wanted(self, out) -> tuple[float, float, bool]:
+    def advance(self, out, pip: int | None) -> tuple[float, float, bool]:
+        """(pan, tilt, clamped) of the next frame, at the show's `pip`, in degrees; with `pip`
+        None, of a single frame outside the motion (park), which leaves the motion as it
+        was."""
         if self._aim is not None:
             at_x, at_y, at_z, size_x, size_y, size_z = self._target
             last = self.last
-            return self._aim(at_x + out[0] * size_x, at_y + out[1] * size_y,
-                             at_z + out[2] * size_z, None if last is None else last[0])
-        mirror, p_low, p_half, p_min, p_max, t_low, t_half, t_min, t_max = self._linear
-        x, y = out[0] * mirror, out[1]
-        x = -1.0 if x < -1.0 else 1.0 if x > 1.0 else x
-        y = -1.0 if y < -1.0 else 1.0 if y > 1.0 else y
-        p = p_low + (x + 1.0) * p_half
-        t = t_low + (y + 1.0) * t_half
-        kept_p = p_min if p < p_min else p_max if p > p_max else p
-        kept_t = t_min if t < t_min else t_max if t > t_max else t
-        return kept_p, kept_t, kept_p != p or kept_t != t
-
-    def advance(self, out, pip: int) -> tuple[float, float, bool]:
-        """(pan, tilt, clamped) of the next frame, at the show's `pip`, in degrees."""
-        pan, tilt, clamped = self.wanted(out)
+            pan, tilt, clamped = self._aim(at_x + out[0] * size_x, at_y + out[1] * size_y,
+                                           at_z + out[2] * size_z,
+                                           None if last is None else last[0])
+        else:
+            mirror, p_low, p_half, p_min, p_max, t_low, t_half, t_min, t_max = self._linear
+            x, y = out[0] * mirror, out[1]
+            x = -1.0 if x < -1.0 else 1.0 if x > 1.0 else x
+            y = -1.0 if y < -1.0 else 1.0 if y > 1.0 else y
+            p = p_low + (x + 1.0) * p_half
+            t = t_low + (y + 1.0) * t_half
+            pan = p_min if p < p_min else p_max if p > p_max else p
+            tilt = t_min if t < t_min else t_max if t > t_max else t
+            clamped = pan != p or tilt != t
+        if pip is None:
+            return pan, tilt, clamped
         if self._watch:
             head = self.head
             if self.asked is not None:
@@ -133,7 +136,7 @@ class HeadMotion:
 
     def hold(self, out) -> HeadAngles:
         """Angles for a single frame outside the motion (park), within the limits."""
-        return _with_values([self], [self.wanted(out)])[0]
+        return _with_values([self], [self.advance(out, None)])[0]
 
     def centre(self) -> HeadAngles:
         """The middle of each range, or the nearest the limits allow (blackout): a dark head
@@ -171,14 +174,15 @@ def _follow(last: float, wanted: float, speed: float | None, seconds: float) -> 
     return min(max(wanted, last - step), last + step)
 
 
-def _dmx_values(motions, angles) -> list[int]:
-    """pan, tilt, pan, tilt, ... as DMX values, of each motion's (pan, tilt, clamped) degrees:
+def _dmx_values(steps, angles) -> list[int]:
+    """pan, tilt, pan, tilt, ... as DMX values, of each head's (pan, tilt, clamped) degrees, by
+    the heads' `HeadMotion._steps`:
     a degree d on a range [0, R] is round(d / R * (2^bits - 1)), held to the steps within the
     limits (the nearest step may lie a little outside a limit that is not itself a step)."""
     values = []
     append = values.append
-    for motion, (pan, tilt, _) in zip(motions, angles):
-        p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last = motion._steps
+    for (p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last), (pan, tilt, _) in zip(
+            steps, angles):
         p_value, t_value = round(pan / p_span * p_top), round(tilt / t_span * t_top)
         append(p_first if p_value < p_first else p_last if p_value > p_last else p_value)
         append(t_first if t_value < t_first else t_last if t_value > t_last else t_value)
@@ -186,7 +190,7 @@ def _dmx_values(motions, angles) -> list[int]:
 
 
 def _with_values(motions, angles) -> list[HeadAngles]:
-    values = _dmx_values(motions, angles)
+    values = _dmx_values([m._steps for m in motions], angles)
     return [_new_angles((pan, tilt, values[2 * k], values[2 * k + 1], clamped))
             for k, (pan, tilt, clamped) in enumerate(angles)]
 
@@ -264,6 +268,7 @@ class UniverseHeads:
                         if m is not None and m.head.universe == universe]
         self.motions = [m for _, m in self._placed]
         self._advances = [(index, m.advance) for index, m in self._placed]
+        self._steps = [m._steps for m in self.motions]
         self._runs = _byte_runs([m.head for m in self.motions])
 
     @property
@@ -282,8 +287,8 @@ class UniverseHeads:
     def send(self, data: bytearray, frame) -> None:
         """Step the heads to `frame` and write their bytes into `data`."""
         outs, pip = frame.outs, frame.pip
-        self._write(data, _dmx_values(self.motions, [advance(outs[index], pip)
-                                                     for index, advance in self._advances]))
+        self._write(data, _dmx_values(self._steps, [advance(outs[index], pip)
+                                                    for index, advance in self._advances]))
 
     def park(self, data: bytearray) -> None:
         self._write(data, [v for m in self.motions for v in m.hold(m.park)[2:4]])
