@@ -3,18 +3,18 @@
     python benchmarks/live_frames.py [--dmx] [--jitter SECONDS] [--json]
 
 Frame cost for 64, 512 and 2,048 fixtures: the sampler's frame (phase, speed, sample,
-transforms) and the frame with every fixture mapped to 16-bit DMX pan and tilt, each as a
-ratio to the baseline loop of bare `kinetra.sample(name, pip).as_tuple()` calls for the same
-fixtures, timed in the same run (best of several repeats, in processor time: the machine may
-be busy with other work). Then the outputs for 512 fixtures, each frame mapped and sent to a
-socket on 127.0.0.1 that nobody reads: four sACN universes (sacn) and four Art-Net universes
-(pyartnet), and OSC in bundles and as single messages. `--dmx` also compares the two DMX
-libraries sending one full universe. `--jitter` runs the live frame loop on the real clock and
-prints the frame-interval error. Live control's share of a 512-fixture frame (events queued,
-the clock's grid, changes waiting) is measured against the frame without it; `--cue-latency`
-sends 1,000 OSC cues (quantise "now") to a running frame loop at 44 fps and times each from
-its sending to the first frame that sends the new look. `--json` prints the figures as one
-JSON object on the last line.
+transforms) and the frame with every fixture mapped to 16-bit DMX pan and tilt, each as a ratio
+to the baseline loop of bare `kinetra.sample(name, pip).as_tuple()` calls for the same
+fixtures, timed in the same run (best of several repeats, taken in turn with the baseline's, in
+processor time: the machine may be busy with other work). Then the outputs for 512 fixtures,
+each frame mapped and sent to a socket on 127.0.0.1 that nobody reads: four sACN universes
+(sacn) and four Art-Net universes (pyartnet), and OSC in bundles and as single messages.
+`--dmx` also compares the two DMX libraries sending one full universe. `--jitter` runs the live
+frame loop on the real clock and prints the frame-interval error. Live control's share of a
+512-fixture frame (events queued, the clock's grid, changes waiting) is measured against the
+frame without it; `--cue-latency` sends 1,000 OSC cues (quantise "now") to a running frame loop
+at 44 fps and times each from its sending to the first frame that sends the new look. `--json`
+prints the figures as one JSON object on the last line.
 """
 
 from __future__ import annotations
@@ -60,13 +60,20 @@ def show_of(count: int, fps: int = 44, outputs=(), **extra):
 
 
 def best_ms(action, frames: int, repeats: int = 7) -> float:
-    best = float("inf")
+    return bests_ms([action], frames, repeats)[0]
+
+
+def bests_ms(actions, frames: int, repeats: int = 7) -> list[float]:
+    """The best of `repeats` for each action, the actions' repeats taken in turn, so that a
+    ratio between them sees the same load on a busy machine."""
+    bests = [float("inf")] * len(actions)
     for _ in range(repeats):
-        began = time.process_time()
-        for pip in range(frames):
-            action(pip)
-        best = min(best, (time.process_time() - began) / frames)
-    return best * 1000
+        for k, action in enumerate(actions):
+            began = time.process_time()
+            for pip in range(frames):
+                action(pip)
+            bests[k] = min(bests[k], (time.process_time() - began) / frames)
+    return [best * 1000 for best in bests]
 
 
 def frame_costs() -> dict:
@@ -98,10 +105,7 @@ def frame_costs() -> dict:
             sampler.frame(pip).fixtures
 
         frames = max(20, 20000 // count)
-        base = best_ms(bare, frames)
-        frame = best_ms(sampler.frame, frames)
-        dmx = best_ms(with_dmx, frames)
-        states = best_ms(with_states, frames)
+        base, frame, dmx, states = bests_ms([bare, sampler.frame, with_dmx, with_states], frames)
         print(f"{count:>8} {base:>9.3f} ms {frame:>6.3f} ms {frame / base:>6.2f} "
               f"{dmx:>7.3f} ms {dmx / base:>6.2f} {states:>6.3f} ms {states / base:>6.2f}")
         if count == 512:
@@ -254,7 +258,7 @@ def profile_cost(count: int = 512) -> float | None:
             heads.send(data, frame)
 
     frames = max(20, 20000 // count)
-    base, profiled = best_ms(bare, frames), best_ms(with_profiles, frames)
+    base, profiled = bests_ms([bare, with_profiles], frames)
     ratio = profiled / base
     print(f"{count} heads from a profile, degrees, limits, half aimed, to DMX bytes: "
           f"{profiled:.3f} ms, profile_ratio {ratio:.2f} (goal at most {PROFILE_GOAL:g})")
