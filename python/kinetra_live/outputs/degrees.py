@@ -175,10 +175,10 @@ def _follow(last: float, wanted: float, speed: float | None, seconds: float) -> 
 
 
 def _dmx_values(steps, angles) -> list[int]:
-    """pan, tilt, pan, tilt, ... as DMX values, of each head's (pan, tilt, clamped) degrees, by
-    the heads' `HeadMotion._steps`:
-    a degree d on a range [0, R] is round(d / R * (2^bits - 1)), held to the steps within the
-    limits (the nearest step may lie a little outside a limit that is not itself a step)."""
+    """pan, tilt, pan, tilt, ... as DMX values of each head's (pan, tilt, clamped) degrees, by
+    the heads' `HeadMotion._steps`, a column at a time: a degree d on a range [0, R] is
+    round(d / R * (2^bits - 1)), held to the steps within the limits (the nearest step may lie
+    a little outside a limit that is not itself a step)."""
     values = []
     append = values.append
     for (p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last), (pan, tilt, _) in zip(
