@@ -69,16 +69,13 @@ def solver(position: Vector, pan_span: float, tilt_span: float, hang: str,
             return pan, tilt_kept, tilt_kept != tilt
         b = degrees(atan2(across, dz))            # 0 .. 180 from the axis
         a = degrees(atan2(dx, -dy))
-        # the usual case, a move from the last frame: the nearest turn of the first branch
-        # lies within the limits and less than NEAR from the last pan, so no other turn (at
-        # least 360 - NEAR away) and no pan of the other branch (at least 180 - NEAR) is
-        # nearer
-        tilt = b + half_tilt
-        if tilt_low <= tilt <= tilt_high:
-            pan = a + half_pan
-            pan += 360.0 * round((reference - pan) / 360.0)
-            if pan_low <= pan <= pan_high and abs(pan - reference) < NEAR:
-                return pan, tilt, False
+        # the usual case, a move from the last frame: the first branch's pan lies within the
+        # limits and less than NEAR from the last pan, so no other turn (at least 360 - NEAR
+        # away) and no pan of the other branch (at least 180 - NEAR) is nearer
+        tilt, pan = b + half_tilt, a + half_pan
+        if (tilt_low <= tilt <= tilt_high and pan_low <= pan <= pan_high
+                and -NEAR < reference - pan < NEAR):
+            return pan, tilt, False
         # otherwise some solution may still lie within the limits; the nearest pan of a
         # branch is one of three turns
         best = None
