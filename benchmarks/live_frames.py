@@ -3,18 +3,18 @@
     python benchmarks/live_frames.py [--dmx] [--jitter SECONDS] [--json]
 
 Frame cost for 64, 512 and 2,048 fixtures: the sampler's frame (phase, speed, sample,
-transforms) and the frame with every fixture mapped to 16-bit DMX pan and tilt, each as a
-ratio to the baseline loop of bare `kinetra.sample(name, pip).as_tuple()` calls for the same
-fixtures, timed in the same run (best of several repeats, in processor time: the machine may
-be busy with other work). Then the outputs for 512 fixtures, each frame mapped and sent to a
-socket on 127.0.0.1 that nobody reads: four sACN universes (sacn) and four Art-Net universes
-(pyartnet), and OSC in bundles and as single messages. `--dmx` also compares the two DMX
-libraries sending one full universe. `--jitter` runs the live frame loop on the real clock and
-prints the frame-interval error. Live control's share of a 512-fixture frame (events queued,
-the clock's grid, changes waiting) is measured against the frame without it; `--cue-latency`
-sends 1,000 OSC cues (quantise "now") to a running frame loop at 44 fps and times each from
-its sending to the first frame that sends the new look. `--json` prints the figures as one
-JSON object on the last line.
+transforms) and the frame with every fixture mapped to 16-bit DMX pan and tilt, each as a ratio
+to the baseline loop of bare `kinetra.sample(name, pip).as_tuple()` calls for the same
+fixtures, timed in the same run (best of several repeats, taken in turn with the baseline's, in
+processor time: the machine may be busy with other work). Then the outputs for 512 fixtures,
+each frame mapped and sent to a socket on 127.0.0.1 that nobody reads: four sACN universes
+(sacn) and four Art-Net universes (pyartnet), and OSC in bundles and as single messages.
+`--dmx` also compares the two DMX libraries sending one full universe. `--jitter` runs the live
+frame loop on the real clock and prints the frame-interval error. Live control's share of a
+512-fixture frame (events queued, the clock's grid, changes waiting) is measured against the
+frame without it; `--cue-latency` sends 1,000 OSC cues (quantise "now") to a running frame loop
+at 44 fps and times each from its sending to the first frame that sends the new look. `--json`
+prints the figures as one JSON object on the last line.
 """
 
 from __future__ import annotations
@@ -35,7 +35,7 @@ from pathlib import Path
 import kinetra
 
 from kinetra_live.outputs import mapping, open_output
-from kinetra_live.outputs.degrees import HeadRig, dmx_bytes
+from kinetra_live.outputs.degrees import HeadRig
 from kinetra_live.run import Runner
 from kinetra_live.sampler import Sampler
 from kinetra_live.show import parse_show
@@ -60,13 +60,20 @@ def show_of(count: int, fps: int = 44, outputs=(), **extra):
 
 
 def best_ms(action, frames: int, repeats: int = 7) -> float:
-    best = float("inf")
+    return bests_ms([action], frames, repeats)[0]
+
+
+def bests_ms(actions, frames: int, repeats: int = 7) -> list[float]:
+    """The best of `repeats` for each action, the actions' repeats taken in turn, so that a
+    ratio between them sees the same load on a busy machine."""
+    bests = [float("inf")] * len(actions)
     for _ in range(repeats):
-        began = time.process_time()
-        for pip in range(frames):
-            action(pip)
-        best = min(best, (time.process_time() - began) / frames)
-    return best * 1000
+        for k, action in enumerate(actions):
+            began = time.process_time()
+            for pip in range(frames):
+                action(pip)
+            bests[k] = min(bests[k], (time.process_time() - began) / frames)
+    return [best * 1000 for best in bests]
 
 
 def frame_costs() -> dict:
@@ -98,10 +105,7 @@ def frame_costs() -> dict:
             sampler.frame(pip).fixtures
 
         frames = max(20, 20000 // count)
-        base = best_ms(bare, frames)
-        frame = best_ms(sampler.frame, frames)
-        dmx = best_ms(with_dmx, frames)
-        states = best_ms(with_states, frames)
+        base, frame, dmx, states = bests_ms([bare, sampler.frame, with_dmx, with_states], frames)
         print(f"{count:>8} {base:>9.3f} ms {frame:>6.3f} ms {frame / base:>6.2f} "
               f"{dmx:>7.3f} ms {dmx / base:>6.2f} {states:>6.3f} ms {states / base:>6.2f}")
         if count == 512:
@@ -219,8 +223,9 @@ PROFILE_GOAL = 3.0
 
 def profile_cost(count: int = 512) -> float | None:
     """`profile_ratio`: a frame of `count` heads from a real fixture profile (16-bit pan and
-    tilt, degrees, limits, half of them aimed at a point) mapped to DMX bytes, over the bare
-    samples of the same fixtures."""
+    tilt, degrees, limits, hung on the truss, half of them aimed at a point) stepped and packed
+    into each universe's DMX bytes as the DMX outputs do it, over the bare samples of the same
+    fixtures."""
     if not PROFILE.is_file():
         print(f"profile_ratio: skipped, no fixture profile at {PROFILE}")
         return None
@@ -236,9 +241,11 @@ def profile_cost(count: int = 512) -> float | None:
                            aim={"at": [0, 3, 0], "size": [2, 2, 0]})
         fixtures.append(fixture)
     show = parse_show({"clock": {"bpm": 128}, "fps": 44, "fixture": fixtures})
-    sampler, heads = Sampler(show), HeadRig(show, show.fps)
+    sampler = Sampler(show)
+    # each universe's heads stepped and packed as its DMX output does it
+    universes = [(HeadRig(show, show.fps).universe(universe), bytearray(512))
+                 for universe in sorted({f.head.universe for f in show.fixtures})]
     pairs = [(f.pattern, show.phase_of(f)) for f in show.fixtures]
-    patches = [f.head for f in show.fixtures]
     sample = kinetra.sample
 
     def bare(pip):
@@ -246,11 +253,12 @@ def profile_cost(count: int = 512) -> float | None:
             sample(name, pip + phase).as_tuple()
 
     def with_profiles(pip):
-        for head, angles in zip(patches, heads.step(sampler.frame(pip))):
-            dmx_bytes(head, angles)
+        frame = sampler.frame(pip)
+        for heads, data in universes:
+            heads.send(data, frame)
 
     frames = max(20, 20000 // count)
-    base, profiled = best_ms(bare, frames), best_ms(with_profiles, frames)
+    base, profiled = bests_ms([bare, with_profiles], frames)
     ratio = profiled / base
     print(f"{count} heads from a profile, degrees, limits, half aimed, to DMX bytes: "
           f"{profiled:.3f} ms, profile_ratio {ratio:.2f} (goal at most {PROFILE_GOAL:g})")
@@ -325,9 +333,9 @@ def control_cost(count: int = 512) -> dict:
     period = 10**9 // show.fps
     start = live.start_ns()
     # the same frame times both ways: the patterns' cost depends on the pip
-    plain = best_ms(lambda k: sampler.frame(clock.pip_at(Fraction(start + k * period, 10**9))),
-                    200)
-    controlled = best_ms(lambda k: live.frame(start + k * period), 200)
+    plain, controlled = bests_ms(
+        [lambda k: sampler.frame(clock.pip_at(Fraction(start + k * period, 10**9))),
+         lambda k: live.frame(start + k * period)], 200)
     print(f"live control, {count} fixtures: frame {plain:.3f} ms without, {controlled:.3f} ms "
           f"with ({(controlled / plain - 1) * 100:+.1f}%, goal at most +5%)")
     return {"control_frame_ratio": round(controlled / plain, 3)}

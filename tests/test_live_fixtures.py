@@ -343,6 +343,13 @@ def test_hostile_fixture_files_are_refused_with_their_path(tmp_path, document, r
     assert str(caught.value) == f"{path}: {reason}"
 
 
+def written(heads, action, *args):
+    """(channel, byte) of each head channel after `action` writes a universe."""
+    data = bytearray(512)
+    getattr(heads, action)(data, *args)
+    return [(channel, data[channel - 1]) for channel in heads.channels]
+
+
 def test_park_and_blackout_keep_a_head_within_its_limits():
     document = show(limits={"pan": [100, 440], "tilt": [30, 240]}, park=[1.0, -1.0, 0.0],
                     pan_degrees=[0, 540])
@@ -350,11 +357,34 @@ def test_park_and_blackout_keep_a_head_within_its_limits():
     low_tilt = math.ceil(30 / 270 * 65535)
     assert heads.channels == [111, 112, 113, 114]
     # the middle of each range, 32768 (0x8000)
-    assert heads.blackout() == [(111, 0x80), (112, 0x00), (113, 0x80), (114, 0x00)]
+    assert written(heads, "blackout") == [(111, 0x80), (112, 0x00), (113, 0x80), (114, 0x00)]
     narrow = HeadRig(parse_show(show(limits={"pan": [300, 440], "tilt": [150, 240]})), 44)
-    assert narrow.universe(1).blackout()[0::2] == [
+    assert written(narrow.universe(1), "blackout")[0::2] == [
         (111, math.ceil(300 / 540 * 65535) >> 8), (113, math.ceil(150 / 270 * 65535) >> 8)]
     high_pan = math.floor(440 / 540 * 65535)
-    assert heads.park() == [(111, high_pan >> 8), (112, high_pan & 0xFF),
-                            (113, low_tilt >> 8), (114, low_tilt & 0xFF)]
-    assert HeadRig(parse_show(document), 44).universe(2).park() == []
+    assert written(heads, "park") == [(111, high_pan >> 8), (112, high_pan & 0xFF),
+                                      (113, low_tilt >> 8), (114, low_tilt & 0xFF)]
+    other = HeadRig(parse_show(document), 44).universe(2)
+    data = bytearray(512)
+    other.park(data)
+    assert other.channels == [] and data == bytearray(512)
+
+
+def test_a_universe_packs_its_heads_without_touching_other_channels():
+    # heads apart, an 8-bit one, and a plain patch between them that its own layout writes
+    heads = [{"name": name, "pattern": "circle", "profile": SPOT, "mode": mode, "universe": 1,
+              "address": address} for name, mode, address in
+             (("a", "Standard", 1), ("b", "Short", 40), ("c", "Standard", 101))]
+    plain = {"name": "p", "pattern": "circle", "dmx": {"universe": 1, "pan": 30, "tilt": 32}}
+    document = show(heads[:2] + [plain, heads[2]])
+    parsed = parse_show(document)
+    universe, rig = HeadRig(parsed, 44).universe(1), HeadRig(parsed, 44)
+    outs = [(0.3, -0.7, 0.0), (-0.9, 0.2, 0.0), (0.0, 0.0, 0.0), (0.6, 0.5, 0.0)]
+    data = bytearray(b"\xee" * 512)
+    universe.send(data, frame_of(outs))
+    angles = rig.step(frame_of(outs))
+    sent = {channel: byte for patch, a in zip(parsed.fixtures, angles)
+            if a is not None for channel, byte in dmx_bytes(patch.head, a)}
+    owned = {c for f in parsed.fixtures if f.head for c in f.head.channels}
+    assert [data[c - 1] for c in sorted(sent)] == [sent[c] for c in sorted(sent)]
+    assert all(data[c - 1] == 0xEE for c in range(1, 513) if c not in owned)

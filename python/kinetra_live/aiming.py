@@ -23,6 +23,8 @@ from math import atan2, degrees, hypot
 Vector = tuple[float, float, float]
 # a beam closer than this to the yoke's axis has no pan of its own: keep the last one
 STRAIGHT = 1e-9
+# below 90 degrees by far more than rounding can reach
+NEAR = 89.0
 
 
 def beam(pan: float, tilt: float, pan_span: float, tilt_span: float, hang: str) -> Vector:
@@ -38,38 +40,66 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
           last_pan: float | None) -> tuple[float, float, bool]:
     """(pan, tilt, clamped): the angles that point the beam at `target`, or, where the limits
     keep it from reaching, the nearest the limits allow, with clamped set."""
-    dx, dy, dz = target[0] - position[0], target[1] - position[1], target[2] - position[2]
-    if hang == "truss":
-        dx, dz = -dx, -dz
-    across = hypot(dx, dy)
-    length = hypot(across, dz)
+    return solver(position, pan_span, tilt_span, hang, pan_limits, tilt_limits)(
+        target[0], target[1], target[2], last_pan)
+
+
+def solver(position: Vector, pan_span: float, tilt_span: float, hang: str,
+           pan_limits: tuple[float, float], tilt_limits: tuple[float, float]):
+    """`solve` for one head: (x, y, z, last_pan) of the target -> (pan, tilt, clamped), the
+    head's constants read once."""
+    px, py, pz = position
+    truss = hang == "truss"
     half_pan, half_tilt = pan_span / 2, tilt_span / 2
     pan_low, pan_high = pan_limits
     tilt_low, tilt_high = tilt_limits
-    reference = half_pan if last_pan is None else last_pan
-    if length == 0.0 or across <= STRAIGHT * length:
-        # on the axis (or at the head itself): any pan will do, so keep it
-        pan = min(max(reference, pan_low), pan_high)
-        tilt = half_tilt if length == 0.0 or dz > 0 else half_tilt + 180.0
-        tilt_kept = min(max(tilt, tilt_low), tilt_high)
-        return pan, tilt_kept, tilt_kept != tilt
-    b = degrees(atan2(across, dz))            # 0 .. 180 from the axis
-    a = degrees(atan2(dx, -dy))
-    # the usual case: some solution lies within the limits; the nearest pan of a branch is
-    # one of three turns
+
+    def aim(tx: float, ty: float, tz: float, last_pan: float | None):
+        dx, dy, dz = tx - px, ty - py, tz - pz
+        if truss:
+            dx, dz = -dx, -dz
+        across = hypot(dx, dy)
+        length = hypot(across, dz)
+        reference = half_pan if last_pan is None else last_pan
+        if length == 0.0 or across <= STRAIGHT * length:
+            # on the axis (or at the head itself): any pan will do, so keep it
+            pan = min(max(reference, pan_low), pan_high)
+            tilt = half_tilt if length == 0.0 or dz > 0 else half_tilt + 180.0
+            tilt_kept = min(max(tilt, tilt_low), tilt_high)
+            return pan, tilt_kept, tilt_kept != tilt
+        b = degrees(atan2(across, dz))            # 0 .. 180 from the axis
+        a = degrees(atan2(dx, -dy))
+        # the usual case, a move from the last frame: the first branch's pan lies within the
+        # limits and less than NEAR from the last pan, so no other turn (at least 360 - NEAR
+        # away) and no pan of the other branch (at least 180 - NEAR) is nearer
+        tilt, pan = b + half_tilt, a + half_pan
+        if (tilt_low <= tilt <= tilt_high and pan_low <= pan <= pan_high
+                and -NEAR < reference - pan < NEAR):
+            return pan, tilt, False
+        # otherwise some solution may still lie within the limits; the nearest pan of a
+        # branch is one of three turns
+        best = None
+        for pan, tilt in ((a + half_pan, b + half_tilt), (a + 180.0 + half_pan, half_tilt - b)):
+            if not tilt_low <= tilt <= tilt_high:
+                continue
+            pan += 360.0 * round((reference - pan) / 360.0)
+            for candidate in (pan, pan - 360.0, pan + 360.0):
+                if pan_low <= candidate <= pan_high:
+                    distance = abs(candidate - reference)
+                    if best is None or distance < best:
+                        best, best_pan, best_tilt = distance, candidate, tilt
+        if best is not None:
+            return best_pan, best_tilt, False
+        return _least_clamped(a, b, half_pan, half_tilt, pan_low, pan_high, tilt_low,
+                              tilt_high, reference)
+    return aim
+
+
+def _least_clamped(a, b, half_pan, half_tilt, pan_low, pan_high, tilt_low, tilt_high,
+                   reference) -> tuple[float, float, bool]:
+    """Where no solution lies within the limits: the least clamped of every solution in reach
+    of the range."""
     best = None
-    for pan, tilt in ((a + half_pan, b + half_tilt), (a + 180.0 + half_pan, half_tilt - b)):
-        if not tilt_low <= tilt <= tilt_high:
-            continue
-        pan += 360.0 * round((reference - pan) / 360.0)
-        for candidate in (pan, pan - 360.0, pan + 360.0):
-            if pan_low <= candidate <= pan_high:
-                distance = abs(candidate - reference)
-                if best is None or distance < best:
-                    best, best_pan, best_tilt = distance, candidate, tilt
-    if best is not None:
-        return best_pan, best_tilt, False
-    # otherwise the least clamped of every solution in reach of the range
     for base_a, base_b in ((a, b), (a + 180.0, -b)):
         tilt = base_b + half_tilt
         # every pan of this branch within reach of the pan range

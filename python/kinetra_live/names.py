@@ -58,24 +58,40 @@ def resolve(name: str, pack: Pack | None = None) -> Entry | None:
     return None
 
 
-def source(entry: Entry, pack: Pack | None = None) -> Callable[[int], Triple | None]:
-    """pip -> (x, y, z) of an entry, for any integer pip; None once a recording has ended.
+Fold = tuple[Callable, str, int]
+
+
+def fold(entry: Entry, pack: Pack | None = None) -> Fold | None:
+    """(sample, name, period) of a pattern, None for a recording: `sample(name, pip % period)`
+    is the pattern's sample at any integer pip, for callers that sample many fixtures in one
+    expression rather than through a call of `source` each.
 
     A pattern gives the same sample at every pip congruent modulo its loop, so the pip is
     folded into the loop first: exact, and it keeps pips beyond 32 bits within the module's
-    range. A recording does not loop: before its first pip it holds its first row; axes beyond
-    the third are not motion, missing ones are 0.0."""
-    name, period = entry.name, entry.span_pips
+    range."""
     if entry.kind == RECORDING:
-        recording = entry.recording
-        first = recording.start_pip
-        last = first + period - 1
-        pad = [0.0, 0.0, 0.0]
+        return None
+    return (pack.library.sample if entry.kind == PATTERN else kinetra.sample, entry.name,
+            entry.span_pips)
 
-        def sample(pip: int) -> Triple | None:
-            if pip > last:
-                return None
-            return tuple((recording.sample(pip=max(pip, first)) + pad)[:3])
-        return sample
-    lookup = pack.library.sample if entry.kind == PATTERN else kinetra.sample
-    return lambda pip: lookup(name, pip % period).as_tuple()
+
+def source(entry: Entry, pack: Pack | None = None) -> Callable[[int], Triple | None]:
+    """pip -> (x, y, z) of an entry, for any integer pip; None once a recording has ended.
+
+    A pattern's pip is folded into its loop (`fold`). A recording does not loop: before its
+    first pip it holds its first row; axes beyond the third are not motion, missing ones are
+    0.0."""
+    folded = fold(entry, pack)
+    if folded is not None:
+        lookup, name, period = folded
+        return lambda pip: lookup(name, pip % period).as_tuple()
+    recording, period = entry.recording, entry.span_pips
+    first = recording.start_pip
+    last = first + period - 1
+    pad = [0.0, 0.0, 0.0]
+
+    def sample(pip: int) -> Triple | None:
+        if pip > last:
+            return None
+        return tuple((recording.sample(pip=max(pip, first)) + pad)[:3])
+    return sample

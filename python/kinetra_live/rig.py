@@ -24,10 +24,14 @@ Triple = tuple[float, float, float]
 def pattern_source(show: shows.Show, name: str) -> Callable[[int], Triple | None]:
     """pip -> (x, y, z) for a default pattern, a pack pattern or a pack recording, at any
     integer pip; None once a recording has ended."""
+    return names.source(_entry(show, name), show.pack)
+
+
+def _entry(show: shows.Show, name: str) -> names.Entry:
     entry = names.resolve(name, show.pack)
     if entry is None:
         raise ValueError(f"unknown pattern {quote(name)}")
-    return names.source(entry, show.pack)
+    return entry
 
 
 Matrix = tuple[Triple, Triple, Triple]
@@ -75,20 +79,27 @@ class Fade:
 class FixtureRig:
     """One fixture of a running show."""
 
-    __slots__ = ("spec", "name", "pattern", "source", "phase", "own_phase", "matrix",
+    __slots__ = ("spec", "name", "pattern", "source", "fold", "phase", "own_phase", "matrix",
                  "fade", "_since", "_anchor", "_num", "_den")
 
     def __init__(self, show: shows.Show, fixture: shows.Fixture):
         self.spec, self.name = fixture, fixture.name
-        self.pattern, self.source = fixture.pattern, pattern_source(show, fixture.pattern)
+        self.fade = None
+        self._play(show, fixture.pattern)
         self.phase = show.phase_of(fixture)
         self.own_phase = fixture.phase_pips     # the rest of the phase is its group's spread
         self.matrix = transform_matrix(fixture)
         self._since, self._anchor = 0, 0
         self._num, self._den = fixture.speed.numerator, fixture.speed.denominator
         fade = fixture.crossfade
-        self.fade = (None if fade is None else
-                     Fade(show, fade.to, pip_of(fade.at_beat), fade.beats))
+        if fade is not None:
+            self.fade = Fade(show, fade.to, pip_of(fade.at_beat), fade.beats)
+
+    def _play(self, show: shows.Show, name: str) -> None:
+        # the sampler calls `fold` where it has one, `source` for a recording
+        entry = _entry(show, name)
+        self.pattern, self.source = name, names.source(entry, show.pack)
+        self.fold = names.fold(entry, show.pack)
 
     @property
     def speed(self) -> Fraction:
@@ -107,7 +118,8 @@ class FixtureRig:
 
     def cut(self, show: shows.Show, to: str) -> None:
         """Play `to` from now on, at the fixture pip it is at; a crossfade under way ends."""
-        self.pattern, self.source, self.fade = to, pattern_source(show, to), None
+        self._play(show, to)
+        self.fade = None
 
     def crossfade(self, show: shows.Show, pip: int, to: str, beats: Fraction) -> None:
         """Fade from what plays at `pip` to `to` over `beats`; a finished fade's target
@@ -118,5 +130,5 @@ class FixtureRig:
         if beats <= 0:
             raise ValueError("beats: expected a positive number of beats")
         if self.fade is not None and self.fade.weight(pip) >= 0.5:
-            self.pattern, self.source = self.fade.to, self.fade.source
+            self._play(show, self.fade.to)
         self.fade = Fade(show, to, pip, beats)

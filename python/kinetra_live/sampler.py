@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import functools
 import logging
-import operator
 from fractions import Fraction
 from typing import NamedTuple
 
@@ -96,6 +95,9 @@ class Sampler:
         self.rigs = tuple(FixtureRig(show, fixture) for fixture in show.fixtures)
         self._by_name = {rig.name: rig for rig in self.rigs}
         self._names = tuple(rig.name for rig in self.rigs)
+        # a fixture's transform is fixed for the show
+        self._transformed = tuple((index, rig.matrix) for index, rig in enumerate(self.rigs)
+                                  if rig.matrix is not None)
         self._told: set[str] = set()
 
     def _rigs(self, names) -> tuple[FixtureRig, ...]:
@@ -135,33 +137,36 @@ class Sampler:
         # FixtureRig.fixture_pip, inlined
         pips = [rig._anchor + (pip - rig._since) * rig._num // rig._den + rig.phase
                 for rig in rigs]
-        # each source called from map: no loop of our own around the calls
-        raws = list(map(operator.call, [rig.source for rig in rigs], pips))
+        # a pattern's module call without a call of its source around it
+        raws = [rig.source(p) if (fold := rig.fold) is None else
+                fold[0](fold[1], p % fold[2]).as_tuple() for rig, p in zip(rigs, pips)]
         patterns = [rig.pattern for rig in rigs]
         fades = [None] * len(rigs)
-        outs = []
-        append = outs.append
-        for index, rig in enumerate(rigs):
-            raw = raws[index]
-            if raw is None or rig.fade is not None:
-                patterns[index], raws[index], mixed, fades[index] = self._mix(
-                    rig, pip, pips[index], raw)
-                if mixed is None:       # parked: the park position, as it is
-                    append(raws[index])
-                    continue
-            else:
-                mixed = raw
-            matrix = rig.matrix
-            if matrix is None:
-                append(mixed)
+        # a fixture that neither fades nor has ended, nor transforms, sends its raw sample
+        outs = raws.copy()
+        parked = ()
+        if None in raws or any(rig.fade is not None for rig in rigs):
+            parked = set()
+            for index, rig in enumerate(rigs):
+                raw = raws[index]
+                if raw is None or rig.fade is not None:
+                    patterns[index], raws[index], mixed, fades[index] = self._mix(
+                        rig, pip, pips[index], raw)
+                    if mixed is None:       # parked: the park position, as it is
+                        outs[index] = raws[index]
+                        parked.add(index)
+                    else:
+                        outs[index] = mixed
+        for index, matrix in self._transformed:
+            if index in parked:
                 continue
-            x, y, z = mixed
+            x, y, z = outs[index]
             (a, b, c), (d, e, f), (g, h, i) = matrix
             u, v, w = a * x + b * y + c * z, d * x + e * y + f * z, g * x + h * y + i * z
             # within [-1, 1]: min(max(u, -1.0), 1.0), NaN included, at a third of its cost
-            append((-1.0 if u < -1.0 else 1.0 if u > 1.0 else u,
-                    -1.0 if v < -1.0 else 1.0 if v > 1.0 else v,
-                    -1.0 if w < -1.0 else 1.0 if w > 1.0 else w))
+            outs[index] = (-1.0 if u < -1.0 else 1.0 if u > 1.0 else u,
+                           -1.0 if v < -1.0 else 1.0 if v > 1.0 else v,
+                           -1.0 if w < -1.0 else 1.0 if w > 1.0 else w)
         return Frame._sampled(pip, tuple(outs), (self._names, patterns, pips, raws, fades))
 
     def _mix(self, rig: FixtureRig, pip: int, fixture_pip: int, raw: Triple | None

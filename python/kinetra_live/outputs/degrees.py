@@ -15,6 +15,7 @@ the same rate.
 from __future__ import annotations
 
 import functools
+import struct
 from typing import NamedTuple
 
 from .. import aiming
@@ -63,7 +64,7 @@ class HeadMotion:
     """One head's angles frame after frame."""
 
     __slots__ = ("name", "head", "park", "frame_seconds", "last", "asked", "clamped_frames",
-                 "_excess", "excesses", "_linear", "_aim", "_steps", "_watch")
+                 "_excess", "excesses", "_linear", "_aim", "_target", "_steps", "_watch")
 
     def __init__(self, fixture: shows.Fixture, fps: int):
         head = fixture.head
@@ -80,34 +81,38 @@ class HeadMotion:
         self._linear = (-1.0 if head.hang == "truss" else 1.0,
                         pan.low, (pan.high - pan.low) * 0.5, pan.limit_low, pan.limit_high,
                         tilt.low, (tilt.high - tilt.low) * 0.5, tilt.limit_low, tilt.limit_high)
-        self._aim = None if head.aim is None else (
-            head.position, head.aim.at, head.aim.size, pan.span, tilt.span, head.hang,
-            (pan.limit_low, pan.limit_high), (tilt.limit_low, tilt.limit_high))
+        # with aim: the head's solver, and the target's middle and size
+        self._aim = None if head.aim is None else aiming.solver(
+            head.position, pan.span, tilt.span, head.hang, (pan.limit_low, pan.limit_high),
+            (tilt.limit_low, tilt.limit_high))
+        self._target = None if head.aim is None else head.aim.at + head.aim.size
         # degrees to DMX: per axis the span, the top value, the steps within the limits
         self._steps = (pan.span, float((1 << pan.bits) - 1), pan.step_low, pan.step_high,
                        tilt.span, float((1 << tilt.bits) - 1), tilt.step_low, tilt.step_high)
         self._watch = pan.max_speed is not None or tilt.max_speed is not None
 
-    def wanted(self, out) -> tuple[float, float, bool]:
+    def advance(self, out, pip: int | None) -> tuple[float, float, bool]:
+        """(pan, tilt, clamped) of the next frame, at the show's `pip`, in degrees; with `pip`
+        None, of a single frame outside the motion (park), which leaves the motion as it
+        was."""
         if self._aim is not None:
-            position, at, size, pan_span, tilt_span, hang, pan_limits, tilt_limits = self._aim
-            target = (at[0] + out[0] * size[0], at[1] + out[1] * size[1],
-                      at[2] + out[2] * size[2])
-            return aiming.solve(position, target, pan_span, tilt_span, hang, pan_limits,
-                                tilt_limits, None if self.last is None else self.last[0])
-        mirror, p_low, p_half, p_min, p_max, t_low, t_half, t_min, t_max = self._linear
-        x, y = out[0] * mirror, out[1]
-        x = -1.0 if x < -1.0 else 1.0 if x > 1.0 else x
-        y = -1.0 if y < -1.0 else 1.0 if y > 1.0 else y
-        p = p_low + (x + 1.0) * p_half
-        t = t_low + (y + 1.0) * t_half
-        kept_p = p_min if p < p_min else p_max if p > p_max else p
-        kept_t = t_min if t < t_min else t_max if t > t_max else t
-        return kept_p, kept_t, kept_p != p or kept_t != t
-
-    def step(self, out, pip: int) -> HeadAngles:
-        """The angles of the next frame, at the show's `pip`."""
-        pan, tilt, clamped = self.wanted(out)
+            at_x, at_y, at_z, size_x, size_y, size_z = self._target
+            last = self.last
+            pan, tilt, clamped = self._aim(at_x + out[0] * size_x, at_y + out[1] * size_y,
+                                           at_z + out[2] * size_z,
+                                           None if last is None else last[0])
+        else:
+            mirror, p_low, p_half, p_min, p_max, t_low, t_half, t_min, t_max = self._linear
+            x, y = out[0] * mirror, out[1]
+            x = -1.0 if x < -1.0 else 1.0 if x > 1.0 else x
+            y = -1.0 if y < -1.0 else 1.0 if y > 1.0 else y
+            p = p_low + (x + 1.0) * p_half
+            t = t_low + (y + 1.0) * t_half
+            pan = p_min if p < p_min else p_max if p > p_max else p
+            tilt = t_min if t < t_min else t_max if t > t_max else t
+            clamped = pan != p or tilt != t
+        if pip is None:
+            return pan, tilt, clamped
         if self._watch:
             head = self.head
             if self.asked is not None:
@@ -123,21 +128,15 @@ class HeadMotion:
         self.last = (pan, tilt)
         if clamped:
             self.clamped_frames += 1
-        return self._angles(pan, tilt, clamped)
+        return pan, tilt, clamped
 
-    def _angles(self, pan: float, tilt: float, clamped: bool) -> HeadAngles:
-        # the nearest step may lie a little outside a limit that is not itself a step
-        p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last = self._steps
-        p_value, t_value = round(pan / p_span * p_top), round(tilt / t_span * t_top)
-        return _new_angles((pan, tilt,
-                            p_first if p_value < p_first else p_last if p_value > p_last
-                            else p_value,
-                            t_first if t_value < t_first else t_last if t_value > t_last
-                            else t_value, clamped))
+    def step(self, out, pip: int) -> HeadAngles:
+        """The angles of the next frame, at the show's `pip`."""
+        return _with_values([self], [self.advance(out, pip)])[0]
 
     def hold(self, out) -> HeadAngles:
         """Angles for a single frame outside the motion (park), within the limits."""
-        return self._angles(*self.wanted(out))
+        return _with_values([self], [self.advance(out, None)])[0]
 
     def centre(self) -> HeadAngles:
         """The middle of each range, or the nearest the limits allow (blackout): a dark head
@@ -146,7 +145,7 @@ class HeadMotion:
         for axis in (self.head.pan, self.head.tilt):
             angles.append(min(max(axis.span / 2, axis.limit_low), axis.limit_high))
         pan, tilt = angles
-        return self._angles(pan, tilt, False)
+        return _with_values([self], [(pan, tilt, False)])[0]
 
     def _note_speed(self, key: str, allowed: float, speed: float, pip: int) -> None:
         # excesses less than a beat apart are one range: integer pips make the steps of a
@@ -175,6 +174,27 @@ def _follow(last: float, wanted: float, speed: float | None, seconds: float) -> 
     return min(max(wanted, last - step), last + step)
 
 
+def _dmx_values(steps, angles) -> list[int]:
+    """pan, tilt, pan, tilt, ... as DMX values of each head's (pan, tilt, clamped) degrees, by
+    the heads' `HeadMotion._steps`, a column at a time: a degree d on a range [0, R] is
+    round(d / R * (2^bits - 1)), held to the steps within the limits (the nearest step may lie
+    a little outside a limit that is not itself a step)."""
+    values = []
+    append = values.append
+    for (p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last), (pan, tilt, _) in zip(
+            steps, angles):
+        p_value, t_value = round(pan / p_span * p_top), round(tilt / t_span * t_top)
+        append(p_first if p_value < p_first else p_last if p_value > p_last else p_value)
+        append(t_first if t_value < t_first else t_last if t_value > t_last else t_value)
+    return values
+
+
+def _with_values(motions, angles) -> list[HeadAngles]:
+    values = _dmx_values([m._steps for m in motions], angles)
+    return [_new_angles((pan, tilt, values[2 * k], values[2 * k + 1], clamped))
+            for k, (pan, tilt, clamped) in enumerate(angles)]
+
+
 class HeadRig:
     """Every moving head of a show; `step(frame)` gives each fixture's angles (None for
     fixtures that are not heads), in the show's fixture order."""
@@ -183,12 +203,15 @@ class HeadRig:
         self.motions = tuple(None if f.head is None else HeadMotion(f, fps)
                              for f in show.fixtures)
         self.by_name = {m.name: m for m in self.motions if m is not None}
-        self._steps = [None if m is None else m.step for m in self.motions]
+        self._heads = [m for m in self.motions if m is not None]
+        self._advances = [(index, m.advance) for index, m in enumerate(self.motions)
+                          if m is not None]
 
     def step(self, frame) -> tuple[HeadAngles | None, ...]:
-        pip = frame.pip
-        return tuple([None if step is None else step(out, pip)
-                      for step, out in zip(self._steps, frame.outs)])
+        outs, pip = frame.outs, frame.pip
+        angles = iter(_with_values(self._heads, [advance(outs[index], pip)
+                                                 for index, advance in self._advances]))
+        return tuple([None if m is None else next(angles) for m in self.motions])
 
     def universe(self, universe: int) -> "UniverseHeads":
         return UniverseHeads(self, universe)
@@ -234,9 +257,9 @@ def _beat(pip: int) -> str:
 
 
 class UniverseHeads:
-    """What a DMX sender of one universe writes for the show's heads, as (channel, byte)
-    pairs: a sender keeps one (its own head rig, of which it steps the heads of its universe
-    once a frame it sends)."""
+    """What a DMX sender of one universe writes for the show's heads: a sender keeps one (its
+    own head rig, of which it steps the heads of its universe once a frame it sends) and
+    writes the heads' bytes into its universe's with one pack a run of channels."""
 
     def __init__(self, rig: HeadRig, universe: int):
         self.rig = rig
@@ -244,19 +267,73 @@ class UniverseHeads:
         self._placed = [(index, m) for index, m in enumerate(rig.motions)
                         if m is not None and m.head.universe == universe]
         self.motions = [m for _, m in self._placed]
+        self._advances = [(index, m.advance) for index, m in self._placed]
+        self._steps = [m._steps for m in self.motions]
+        self._runs = _byte_runs([m.head for m in self.motions])
 
     @property
     def channels(self) -> list[int]:
         return [channel for m in self.motions for channel, _ in dmx_bytes(m.head, m.centre())]
 
-    def send(self, frame) -> list[tuple[int, int]]:
+    def _write(self, data: bytearray, values: list[int]) -> None:
+        """Pack pan, tilt, pan, tilt, ... of the heads' DMX values into `data`."""
+        for offset, packer, pieces in self._runs:
+            if pieces is None:
+                packer.pack_into(data, offset, *values)
+            else:
+                packer.pack_into(data, offset, *[values[place] >> shift & mask
+                                                 for place, shift, mask in pieces])
+
+    def send(self, data: bytearray, frame) -> None:
+        """Step the heads to `frame` and write their bytes into `data`."""
         outs, pip = frame.outs, frame.pip
-        return [pair for index, motion in self._placed
-                for pair in dmx_bytes(motion.head, motion.step(outs[index], pip))]
+        self._write(data, _dmx_values(self._steps, [advance(outs[index], pip)
+                                                    for index, advance in self._advances]))
 
-    def park(self) -> list[tuple[int, int]]:
-        return [pair for m in self.motions for pair in dmx_bytes(m.head, m.hold(m.park))]
+    def park(self, data: bytearray) -> None:
+        self._write(data, [v for m in self.motions for v in m.hold(m.park)[2:4]])
 
-    def blackout(self) -> list[tuple[int, int]]:
+    def blackout(self, data: bytearray) -> None:
         """Each head at the middle of its ranges, within its limits."""
-        return [pair for m in self.motions for pair in dmx_bytes(m.head, m.centre())]
+        self._write(data, [v for m in self.motions for v in m.centre()[2:4]])
+
+
+def _byte_runs(heads) -> list[tuple[int, struct.Struct, list | None]]:
+    """(first byte, struct, pieces) of each run of the heads' pan and tilt bytes: a run packs
+    big-endian, coarse then fine, and its gaps lie within the heads' own channels (which
+    nothing else drives, and which the heads leave at 0), so a pack never overwrites what
+    another fixture sent. `pieces` is (place in the values, shift, mask) of each field where
+    the values do not map onto the fields one for one (a fine channel that does not follow
+    its coarse one, pan after tilt), else None."""
+    fields = []     # (first byte, code, place, shift, mask)
+    for k, head in enumerate(heads):
+        for place, axis in ((2 * k, head.pan), (2 * k + 1, head.tilt)):
+            if axis.fine is None:
+                fields.append((axis.channel - 1, "B", place, 0, 0xFF))
+            elif axis.fine == axis.channel + 1:
+                fields.append((axis.channel - 1, "H", place, 0, 0xFFFF))
+            else:
+                fields += [(axis.channel - 1, "B", place, 8, 0xFF),
+                           (axis.fine - 1, "B", place, 0, 0xFF)]
+    fields.sort()
+    owned = {channel - 1 for head in heads for channel in head.channels}
+    runs, run, end = [], [], None
+    for field in fields:
+        if run and not all(byte in owned for byte in range(end, field[0])):
+            runs.append(run)
+            run = []
+        run.append(field)
+        end = field[0] + (2 if field[1] == "H" else 1)
+    if run:
+        runs.append(run)
+    made = []
+    for run in runs:
+        codes, end = [">"], run[0][0]
+        for first, code, *_ in run:
+            codes.append("x" * (first - end) + code)
+            end = first + (2 if code == "H" else 1)
+        pieces = [(place, shift, mask) for _, _, place, shift, mask in run]
+        whole = len(runs) == 1 and pieces == [(p, 0, m) for p, (_, _, _, _, m) in
+                                              enumerate(run)]
+        made.append((run[0][0], struct.Struct("".join(codes)), None if whole else pieces))
+    return made

@@ -96,21 +96,23 @@ class SacnSender:
         self._layout = _layout(show, output)
         self._parks = tuple(f.park for f in show.fixtures)
 
-    def _write(self, outs, head_bytes) -> None:
+    def send(self, frame) -> None:
         slots = self._socket.slots
-        self._layout.write(slots, outs)
-        for channel, byte in head_bytes:
-            slots[channel - 1] = byte
+        self._layout.write(slots, frame.outs)
+        self._heads.send(slots, frame)
         self._send_out(self._universe, time.time())
 
-    def send(self, frame) -> None:
-        self._write(frame.outs, self._heads.send(frame))
-
     def park(self) -> None:
-        self._write(self._parks, self._heads.park())
+        slots = self._socket.slots
+        self._layout.write(slots, self._parks)
+        self._heads.park(slots)
+        self._send_out(self._universe, time.time())
 
     def blackout(self) -> None:
-        self._write((CENTRE,) * len(self._parks), self._heads.blackout())
+        slots = self._socket.slots
+        self._layout.write(slots, (CENTRE,) * len(self._parks))
+        self._heads.blackout(slots)
+        self._send_out(self._universe, time.time())
 
     def close(self) -> None:
         try:
@@ -153,22 +155,21 @@ class ArtNetSender:
             self._channel.set_values(self._words.unpack(self._slots))
         self._universe.send_data()
 
-    def _write(self, outs, head_bytes) -> None:
-        slots = self._slots
-        self._layout.write(slots, outs)
-        for channel, byte in head_bytes:
-            slots[channel - 1] = byte
+    def send(self, frame) -> None:
+        self._layout.write(self._slots, frame.outs)
+        self._heads.send(self._slots, frame)
         self._loop.run_until_complete(self._send())
 
-    def send(self, frame) -> None:
-        self._write(frame.outs, self._heads.send(frame))
-
     def park(self) -> None:
-        self._write(self._parks, self._heads.park())
+        self._layout.write(self._slots, self._parks)
+        self._heads.park(self._slots)
+        self._loop.run_until_complete(self._send())
 
     def blackout(self) -> None:
         # a head from a profile rests at the middle of its ranges, within its limits
-        self._write((CENTRE,) * len(self._parks), self._heads.blackout())
+        self._layout.write(self._slots, (CENTRE,) * len(self._parks))
+        self._heads.blackout(self._slots)
+        self._loop.run_until_complete(self._send())
 
     def close(self) -> None:
         self._loop.run_until_complete(self._node.__aexit__(None, None, None))
