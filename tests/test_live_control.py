@@ -14,7 +14,7 @@ from fractions import Fraction
 
 import mido
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import example, given, settings, strategies as st
 from pythonosc.dispatcher import Dispatcher
 from pythonosc.osc_server import ThreadingOSCUDPServer
 from pythonosc.udp_client import SimpleUDPClient
@@ -158,6 +158,8 @@ def test_osc_drives_run_and_render_of_its_record_gives_the_same_frames(tmp_path)
                                            "half", "bpm 97", "seek", "speed g 1/2"]
                                           + [f"cue {c['name']}" for c in CUES])),
                 min_size=1, max_size=30))
+# a nudge queued behind another, then a downbeat during the first: both must come out
+@example([(1, "nudge 25"), (1, "nudge 25"), (1, "downbeat")])
 def test_random_sets_keep_pips_forward_bars_on_downbeats_and_cues_on_their_points(steps):
     show = show_with(cue=CUES, beats_per_bar=3, control={"quantise": "bar"})
     tempo_map = TempoMap(120)

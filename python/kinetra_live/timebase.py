@@ -196,6 +196,7 @@ class TempoMap:
         seconds, ms = exact(seconds, "seconds"), exact(ms, "ms")
         if ms == 0:
             return
+        now = seconds
         if self._bends and self._bends[-1][1] > seconds:
             seconds = self._bends[-1][1]
         shift = ms / 1000 * self.bpm_at(seconds) / 60
@@ -207,7 +208,7 @@ class TempoMap:
             if wider == duration:
                 break
             duration = wider
-        self._bend(seconds, shift, duration)
+        self._bend(seconds, shift, duration, now)
 
     def downbeat(self, seconds: object, beats_per_bar: int) -> Fraction:
         """Make `seconds` the start of a bar of `beats_per_bar` beats; the shift in beats."""
@@ -229,9 +230,13 @@ class TempoMap:
         first, last = self._segment(seconds), self._segment(seconds + duration)
         return min(self._bpms[first:last + 1])
 
-    def _bend(self, seconds: Fraction, shift: Fraction, duration: Fraction) -> None:
-        """Add `shift` beats evenly over `duration` seconds from `seconds`."""
-        self._bends = [b for b in self._bends if b[1] > seconds]
+    def _bend(self, seconds: Fraction, shift: Fraction, duration: Fraction,
+              now: Fraction | None = None) -> None:
+        """Add `shift` beats evenly over `duration` seconds from `seconds`. Bends over by `now`
+        (by default `seconds`) are forgotten; one queued behind another keeps it, so a later
+        downbeat can still take both out."""
+        now = seconds if now is None else now
+        self._bends = [b for b in self._bends if b[1] > now]
         start, end = self._split(seconds), self._split(seconds + duration)
         bend = shift * 60 / duration
         self._bends.append((seconds, seconds + duration, bend))
