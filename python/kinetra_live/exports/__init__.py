@@ -77,7 +77,7 @@ def _writer(show, args, fps, trace):
     return module.MidiFileExport(show, args.seconds, fps, out)
 
 
-def _write(show, args, fps, trace, heads, writer, file, follower) -> None:
+def _write(show, args, fps, trace, heads, writer, file, follower, check) -> None:
     from ..render import MidiClockFollower, frames, rows
 
     follower = follower or MidiClockFollower
@@ -85,11 +85,13 @@ def _write(show, args, fps, trace, heads, writer, file, follower) -> None:
         text = io.TextIOWrapper(file, encoding="utf-8", newline="")
         lines = csv.writer(text, lineterminator="\n")
         for row in rows(show, args.seconds, fps, trace, heads, follower=follower):
+            check()
             lines.writerow(row)
         text.detach()
         return
     for n, _, frame, angles, sent in frames(show, args.seconds, fps, trace, heads,
                                             follower=follower):
+        check()
         writer.add(n, frame, angles, sent)
     writer.write(file)
 
@@ -107,10 +109,10 @@ def main(show, args: argparse.Namespace, fps: int, trace, follower=None) -> int:
     heads = HeadRig(show, fps)
     name = one_line(str(out), 200)
     try:
-        with signals_raise(), replacing(out) as file, contextlib.ExitStack() as stack:
+        with signals_raise() as check, replacing(out) as file, contextlib.ExitStack() as stack:
             if isinstance(writer, contextlib.AbstractContextManager):
                 stack.enter_context(writer)     # its scratch space, gone with the export
-            _write(show, args, fps, trace, heads, writer, file, follower)
+            _write(show, args, fps, trace, heads, writer, file, follower, check)
     except (KeyboardInterrupt, Interrupted) as exc:
         print(f"render: interrupted; {name} was not written", file=sys.stderr)
         return 128 + getattr(exc, "signum", signal.SIGINT)

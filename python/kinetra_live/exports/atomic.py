@@ -76,9 +76,19 @@ def _signals_held():
 @contextlib.contextmanager
 def signals_raise(signums=(signal.SIGTERM, signal.SIGHUP)):
     """Within the block, a termination signal raises `Interrupted`, so every `replacing`
-    cleans up as it would for Ctrl-C. Outside the main thread there is nothing to install."""
+    cleans up as it would for Ctrl-C. Outside the main thread there is nothing to install.
+
+    The block gets a `check()` to call between units of work: a handler that happens to run
+    inside a finaliser has its exception swallowed, and `check()` raises it again."""
+    arrived: list[int] = []
+
     def interrupt(signum, _frame):
+        arrived.append(signum)
         raise Interrupted(signum)
+
+    def check() -> None:
+        if arrived:
+            raise Interrupted(arrived[0])
 
     saved = {}
     try:
@@ -87,7 +97,7 @@ def signals_raise(signums=(signal.SIGTERM, signal.SIGHUP)):
     except ValueError:
         pass
     try:
-        yield
+        yield check
     finally:
         for signum, handler in saved.items():
             signal.signal(signum, handler)
