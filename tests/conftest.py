@@ -9,7 +9,8 @@ from hypothesis.configuration import set_hypothesis_home_dir
 
 # Nothing is left behind: no example database in the tree, and the temporary folders of one
 # run live in a folder of its own that the run removes (pytest would keep the last three).
-settings.register_profile("kinetra", database=None)
+# No deadline: an example may take longer on a loaded machine without being wrong.
+settings.register_profile("kinetra", database=None, deadline=None)
 settings.load_profile("kinetra")
 
 ROOT = Path(__file__).resolve().parent.parent
