@@ -81,6 +81,7 @@ def test_data_faults_name_the_line_and_the_row(data, tmp_path, path, old, new, m
     assert not (tmp_path / "out").exists()
 
 
+@pytest.mark.slow
 def test_outputs_are_rewritten_only_when_they_change(tmp_path):
     out = tmp_path / "out"
     assert generate(ROOT / "data", out).returncode == 0

@@ -42,6 +42,7 @@ def near(truth, beats, within=0.035):
     return all(np.min(np.abs(beats - t)) <= within for t in truth)
 
 
+@pytest.mark.slow
 def test_a_click_track_is_analysed_and_rendered_with_every_beat_on_a_whole_beat(tmp_path):
     track, beats, show = tmp_path / "click.wav", tmp_path / "beats.txt", tmp_path / "show.toml"
     soundfile.write(track, corpus.click_track(128, 12), corpus.RATE)
@@ -81,7 +82,8 @@ def test_a_tempo_change_in_a_loop_becomes_one_tempo_change():
     assert near(truth, [s for s, _ in analyse.beat_times(clock, 24)])
 
 
-@pytest.mark.parametrize("kind", ["missing", "not audio", "silence", "noise"])
+@pytest.mark.parametrize("kind", ["missing", "not audio", "silence",
+                                  pytest.param("noise", marks=pytest.mark.slow)])
 def test_audio_without_a_beat_is_one_line_and_exit_2(tmp_path, kind):
     path = tmp_path / "track.wav"
     if kind == "not audio":
@@ -115,6 +117,7 @@ def test_live_tracker_locks_fast_and_corrects_by_bending(track, p95_ms):
     assert score["lock_beat"] <= 8 and score["p95_ms"] <= p95_ms and score["steady"], score
 
 
+@pytest.mark.slow
 def test_live_tracker_follows_a_file_at_real_time_pace(tmp_path):
     path = tmp_path / "click.wav"
     soundfile.write(path, corpus.click_track(160, 5), corpus.RATE)
@@ -169,6 +172,7 @@ def test_audio_clock_keys_are_checked():
         shows.parse_show(show)
 
 
+@pytest.mark.slow
 @pytest.mark.skipif(not (BENCHMARKS / "beats.py").exists(), reason="no benchmarks here")
 def test_the_corpus_benchmark_runs_on_two_tracks():
     pytest.importorskip("mir_eval")

@@ -32,7 +32,7 @@ def namespace_refusal() -> str | None:
 
 
 refusal = namespace_refusal()
-pytestmark = pytest.mark.skipif(refusal is not None, reason=refusal or "")
+pytestmark = [pytest.mark.skipif(refusal is not None, reason=refusal or ""), pytest.mark.slow]
 
 
 def session(*args):
