@@ -174,6 +174,13 @@ def test_render_chases_a_timecode_trace_and_refuses_bad_lines(tmp_path):
     done = run("render", show, "--seconds", 1, "--timecode", trace, cwd=tmp_path)
     assert done.returncode == 2 and done.stderr.count("\n") == 1
     assert f"{trace}:2: frame rate" in done.stderr
+    # what a bad message line echoes is quoted and cut, and digits are ASCII only
+    for bad in ("quarter_frame frame_type=\u0661 frame_value=0",
+                "sysex data=(1," + "9" * 200 + "\x1b[2J)"):
+        trace.write_text(f"0 {bad}\n")
+        done = run("render", show, "--seconds", 1, "--timecode", trace, cwd=tmp_path)
+        assert done.returncode == 2 and done.stderr.count("\n") == 1, done.stderr
+        assert "\x1b" not in done.stderr and len(done.stderr) < 300
     for path in (show, trace):
         path.unlink()
 

@@ -46,8 +46,8 @@ def clock_pip(count: int) -> int:
     return pip_of(Fraction(count - 1, CLOCKS_PER_BEAT))
 
 
-def parse_message(text: str) -> tuple[str, int | None]:
-    """A clock message in mido's text form, as (type, song position or None)."""
+def message_fields(text: str) -> tuple[str, dict[str, str]]:
+    """A message in mido's text form (`songpos pos=8 time=0`) as its type and its fields."""
     words = text.split()
     fields = {}
     for word in words[1:]:
@@ -55,7 +55,12 @@ def parse_message(text: str) -> tuple[str, int | None]:
         if not equals or key in fields:
             raise ValueError(f"malformed MIDI message {quote(text)}")
         fields[key] = value
-    kind = words[0] if words else ""
+    return (words[0] if words else ""), fields
+
+
+def parse_message(text: str) -> tuple[str, int | None]:
+    """A clock message in mido's text form, as (type, song position or None)."""
+    kind, fields = message_fields(text)
     if kind not in MESSAGES:
         raise ValueError(f"not a MIDI clock message: {quote(text)}")
     fields.pop("time", None)

@@ -26,6 +26,8 @@ from dataclasses import dataclass
 from fractions import Fraction
 from pathlib import Path
 
+from .midi_clock import message_fields
+from .quoting import quote
 from .timebase import TempoMap, exact, pip_of
 
 RATES = {"24": (24, False), "25": (25, False), "29.97df": (30, True), "30": (30, False)}
@@ -268,32 +270,30 @@ def parse_mtc(message: object) -> tuple[str | None, tuple[int, ...]]:
         if kind == "sysex":
             return _full_frame(tuple(message.data))
         return None, ()
-    words = message.split()
-    if not words:
+    kind, fields = message_fields(message)
+    if not kind:
         raise ValueError("empty MIDI message")
-    fields = {}
-    for word in words[1:]:
-        key, equals, value = word.partition("=")
-        if not equals or key in fields:
-            raise ValueError(f"malformed MIDI message {message!r}")
-        fields[key] = value
+    shown = quote(message)
     fields.pop("time", None)
-    if words[0] == "quarter_frame":
+    if kind == "quarter_frame":
         try:
-            piece, value = int(fields.pop("frame_type")), int(fields.pop("frame_value"))
+            piece, value = fields.pop("frame_type"), fields.pop("frame_value")
+            if not (piece + value).isascii():
+                raise ValueError(piece + value)
+            piece, value = int(piece), int(value)
         except (KeyError, ValueError):
-            raise ValueError(f"quarter_frame needs frame_type and frame_value: {message!r}")
+            raise ValueError(f"quarter_frame needs frame_type and frame_value: {shown}")
         if fields or not (0 <= piece <= 7 and 0 <= value <= 15):
             raise ValueError(f"quarter_frame needs frame_type=0..7, frame_value=0..15: "
-                             f"{message!r}")
+                             f"{shown}")
         return "quarter_frame", (piece, value)
-    if words[0] == "sysex":
+    if kind == "sysex":
         data = fields.pop("data", "")
-        if fields or not re.fullmatch(r"\((\d+,)*\d*\)", data):
-            raise ValueError(f"sysex needs data=(b,b,...): {message!r}")
+        if fields or not re.fullmatch(r"\((\d+,)*\d*\)", data, re.ASCII):
+            raise ValueError(f"sysex needs data=(b,b,...): {shown}")
         values = tuple(int(v) for v in data[1:-1].split(",") if v)
         if any(v > 127 for v in values):
-            raise ValueError(f"sysex data bytes must be 0..127: {message!r}")
+            raise ValueError(f"sysex data bytes must be 0..127: {shown}")
         return _full_frame(values)
     return None, ()
 
