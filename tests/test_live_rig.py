@@ -107,6 +107,7 @@ def test_a_frame_keeps_what_played_when_it_was_sampled():
                                {"name": "b", "pattern": "sway"}]))
     frame = sampler.frame(40)
     sampler.crossfade(41, "bounce", 1)
+    assert sampler.frame(57).fixtures[0].fade.weight == 0.25     # a fade joins a running show
     sampler.crossfade(200, "flam", 1)       # the first fade is done: bounce plays now
     sampler.set_speed(300, 2)
     assert [(s.pattern, s.fixture_pip, s.fade) for s in frame.fixtures] == [

@@ -18,13 +18,16 @@ pan of the last frame wins, so a head never swings round the long way during a m
 from __future__ import annotations
 
 import math
-from math import atan2, degrees, hypot
+from math import atan2, hypot
+from typing import NamedTuple
 
 Vector = tuple[float, float, float]
 # a beam closer than this to the yoke's axis has no pan of its own: keep the last one
 STRAIGHT = 1e-9
 # below 90 degrees by far more than rounding can reach
 NEAR = 89.0
+# math.degrees is exactly this product; a name of the module per call costs more than it
+DEGREES = 180.0 / math.pi
 
 
 def beam(pan: float, tilt: float, pan_span: float, tilt_span: float, hang: str) -> Vector:
@@ -44,31 +47,38 @@ def solve(position: Vector, target: Vector, pan_span: float, tilt_span: float, h
         target[0], target[1], target[2], last_pan)
 
 
-def solver(position: Vector, pan_span: float, tilt_span: float, hang: str,
-           pan_limits: tuple[float, float], tilt_limits: tuple[float, float]):
-    """`solve` for one head: (x, y, z, last_pan) of the target -> (pan, tilt, clamped), the
-    head's constants read once."""
-    px, py, pz = position
-    truss = hang == "truss"
-    half_pan, half_tilt = pan_span / 2, tilt_span / 2
-    pan_low, pan_high = pan_limits
-    tilt_low, tilt_high = tilt_limits
+class Aim(NamedTuple):
+    """`solve` for one head, its constants read once: call it with the target's x, y, z and
+    the last pan (or None)."""
+    px: float
+    py: float
+    pz: float
+    truss: bool
+    half_pan: float
+    half_tilt: float
+    pan_low: float
+    pan_high: float
+    tilt_low: float
+    tilt_high: float
 
-    def aim(tx: float, ty: float, tz: float, last_pan: float | None):
+    def __call__(self, tx: float, ty: float, tz: float, last_pan: float | None
+                 ) -> tuple[float, float, bool]:
+        px, py, pz, truss, half_pan, half_tilt, pan_low, pan_high, tilt_low, tilt_high = self
         dx, dy, dz = tx - px, ty - py, tz - pz
         if truss:
             dx, dz = -dx, -dz
         across = hypot(dx, dy)
-        length = hypot(across, dz)
         reference = half_pan if last_pan is None else last_pan
-        if length == 0.0 or across <= STRAIGHT * length:
+        # the length is at most across + |dz|: most beams are clear of the axis by that alone
+        if (across <= STRAIGHT * (across + (dz if dz > 0.0 else -dz))
+                and across <= STRAIGHT * (length := hypot(across, dz))):
             # on the axis (or at the head itself): any pan will do, so keep it
             pan = min(max(reference, pan_low), pan_high)
             tilt = half_tilt if length == 0.0 or dz > 0 else half_tilt + 180.0
             tilt_kept = min(max(tilt, tilt_low), tilt_high)
             return pan, tilt_kept, tilt_kept != tilt
-        b = degrees(atan2(across, dz))            # 0 .. 180 from the axis
-        a = degrees(atan2(dx, -dy))
+        b = atan2(across, dz) * DEGREES           # 0 .. 180 from the axis
+        a = atan2(dx, -dy) * DEGREES
         # the usual case, a move from the last frame: the first branch's pan lies within the
         # limits and less than NEAR from the last pan, so no other turn (at least 360 - NEAR
         # away) and no pan of the other branch (at least 180 - NEAR) is nearer
@@ -92,7 +102,12 @@ def solver(position: Vector, pan_span: float, tilt_span: float, hang: str,
             return best_pan, best_tilt, False
         return _least_clamped(a, b, half_pan, half_tilt, pan_low, pan_high, tilt_low,
                               tilt_high, reference)
-    return aim
+
+
+def solver(position: Vector, pan_span: float, tilt_span: float, hang: str,
+           pan_limits: tuple[float, float], tilt_limits: tuple[float, float]) -> Aim:
+    return Aim(*position, hang == "truss", pan_span / 2, tilt_span / 2, *pan_limits,
+               *tilt_limits)
 
 
 def _least_clamped(a, b, half_pan, half_tilt, pan_low, pan_high, tilt_low, tilt_high,

@@ -79,6 +79,10 @@ class Fade:
 class FixtureRig:
     """One fixture of a running show."""
 
+    # counts changes of any rig's pattern or fade, so that a sampler looks again for the rigs
+    # that need more than a pattern's sample only when one has changed
+    edits = 0
+
     __slots__ = ("spec", "name", "pattern", "source", "fold", "phase", "own_phase", "matrix",
                  "fade", "_since", "_anchor", "_num", "_den")
 
@@ -94,12 +98,14 @@ class FixtureRig:
         fade = fixture.crossfade
         if fade is not None:
             self.fade = Fade(show, fade.to, pip_of(fade.at_beat), fade.beats)
+            FixtureRig.edits += 1
 
     def _play(self, show: shows.Show, name: str) -> None:
         # the sampler calls `fold` where it has one, `source` for a recording
         entry = _entry(show, name)
         self.pattern, self.source = name, names.source(entry, show.pack)
         self.fold = names.fold(entry, show.pack)
+        FixtureRig.edits += 1
 
     @property
     def speed(self) -> Fraction:
@@ -132,3 +138,4 @@ class FixtureRig:
         if self.fade is not None and self.fade.weight(pip) >= 0.5:
             self._play(show, self.fade.to)
         self.fade = Fade(show, to, pip, beats)
+        FixtureRig.edits += 1

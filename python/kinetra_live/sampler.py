@@ -99,6 +99,7 @@ class Sampler:
         self._transformed = tuple((index, rig.matrix) for index, rig in enumerate(self.rigs)
                                   if rig.matrix is not None)
         self._told: set[str] = set()
+        self._edits, self._special, self._folds = None, (), None
 
     def _rigs(self, names) -> tuple[FixtureRig, ...]:
         if names is None:
@@ -134,21 +135,33 @@ class Sampler:
 
     def frame(self, pip: int) -> Frame:
         rigs = self.rigs
+        if self._edits != FixtureRig.edits:
+            self._edits = FixtureRig.edits
+            # the fixtures that fade or play a recording (which may end), and where there is
+            # no recording, every fixture's fold
+            self._special = tuple(index for index, rig in enumerate(rigs)
+                                  if rig.fade is not None or rig.fold is None)
+            folds = tuple(rig.fold for rig in rigs)
+            self._folds = None if None in folds else folds
         # FixtureRig.fixture_pip, inlined
         pips = [rig._anchor + (pip - rig._since) * rig._num // rig._den + rig.phase
                 for rig in rigs]
         # a pattern's module call without a call of its source around it
-        raws = [rig.source(p) if (fold := rig.fold) is None else
-                fold[0](fold[1], p % fold[2]).as_tuple() for rig, p in zip(rigs, pips)]
+        if self._folds is not None:
+            raws = [sample(name, p % period).as_tuple()
+                    for (sample, name, period), p in zip(self._folds, pips)]
+        else:
+            raws = [rig.source(p) if (fold := rig.fold) is None else
+                    fold[0](fold[1], p % fold[2]).as_tuple() for rig, p in zip(rigs, pips)]
         patterns = [rig.pattern for rig in rigs]
         fades = [None] * len(rigs)
         # a fixture that neither fades nor has ended, nor transforms, sends its raw sample
         outs = raws.copy()
         parked = ()
-        if None in raws or any(rig.fade is not None for rig in rigs):
+        if self._special:
             parked = set()
-            for index, rig in enumerate(rigs):
-                raw = raws[index]
+            for index in self._special:
+                rig, raw = rigs[index], raws[index]
                 if raw is None or rig.fade is not None:
                     patterns[index], raws[index], mixed, fades[index] = self._mix(
                         rig, pip, pips[index], raw)

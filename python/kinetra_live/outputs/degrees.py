@@ -16,9 +16,11 @@ from __future__ import annotations
 
 import functools
 import struct
+from math import atan2, hypot
 from typing import NamedTuple
 
 from .. import aiming
+from ..aiming import DEGREES, NEAR, STRAIGHT
 from .. import show as shows
 from ..heads import HeadPatch
 from ..timebase import PIPS_PER_BEAT
@@ -64,88 +66,70 @@ class HeadMotion:
     """One head's angles frame after frame."""
 
     __slots__ = ("name", "head", "park", "frame_seconds", "last", "asked", "clamped_frames",
-                 "_excess", "excesses", "_linear", "_aim", "_target", "_steps", "_watch")
+                 "_excess", "excesses", "_plan", "_watch")
 
     def __init__(self, fixture: shows.Fixture, fps: int):
         head = fixture.head
         self.name, self.head, self.park = fixture.name, head, fixture.park
         self.frame_seconds = 1.0 / fps
-        self.last: tuple[float, float] | None = None     # angles sent
+        self.last: tuple[float, float] | None = None     # angles sent (aimed or watched heads)
         self.asked: tuple[float, float] | None = None    # angles the motion asked for
         self.clamped_frames = 0
         self._excess: dict[str, list] = {}
         self.excesses: list[SpeedExcess] = []
         pan, tilt = head.pan, head.tilt
-        # what a frame needs, read once. Without aim: the mirror, then per axis where -1
-        # lands, half the width and the limits
-        self._linear = (-1.0 if head.hang == "truss" else 1.0,
-                        pan.low, (pan.high - pan.low) * 0.5, pan.limit_low, pan.limit_high,
-                        tilt.low, (tilt.high - tilt.low) * 0.5, tilt.limit_low, tilt.limit_high)
-        # with aim: the head's solver, and the target's middle and size
-        self._aim = None if head.aim is None else aiming.solver(
-            head.position, pan.span, tilt.span, head.hang, (pan.limit_low, pan.limit_high),
-            (tilt.limit_low, tilt.limit_high))
-        self._target = None if head.aim is None else head.aim.at + head.aim.size
-        # degrees to DMX: per axis the span, the top value, the steps within the limits
-        self._steps = (pan.span, float((1 << pan.bits) - 1), pan.step_low, pan.step_high,
-                       tilt.span, float((1 << tilt.bits) - 1), tilt.step_low, tilt.step_high)
         self._watch = pan.max_speed is not None or tilt.max_speed is not None
-
-    def advance(self, out, pip: int | None) -> tuple[float, float, bool]:
-        """(pan, tilt, clamped) of the next frame, at the show's `pip`, in degrees; with `pip`
-        None, of a single frame outside the motion (park), which leaves the motion as it
-        was."""
-        if self._aim is not None:
-            at_x, at_y, at_z, size_x, size_y, size_z = self._target
-            last = self.last
-            pan, tilt, clamped = self._aim(at_x + out[0] * size_x, at_y + out[1] * size_y,
-                                           at_z + out[2] * size_z,
-                                           None if last is None else last[0])
+        # what a frame needs, read once: the aim solver (None without aim); without aim the
+        # mirror, then per axis where -1 lands, half the width and the limits, with aim the
+        # target's middle and size, then the solver's constants; whether the last angles are
+        # needed; degrees to DMX, per axis the span, the top value and the steps within the
+        # limits
+        if head.aim is None:
+            solver, where = None, (
+                -1.0 if head.hang == "truss" else 1.0,
+                pan.low, (pan.high - pan.low) * 0.5, pan.limit_low, pan.limit_high,
+                tilt.low, (tilt.high - tilt.low) * 0.5, tilt.limit_low, tilt.limit_high)
         else:
-            mirror, p_low, p_half, p_min, p_max, t_low, t_half, t_min, t_max = self._linear
-            x, y = out[0] * mirror, out[1]
-            x = -1.0 if x < -1.0 else 1.0 if x > 1.0 else x
-            y = -1.0 if y < -1.0 else 1.0 if y > 1.0 else y
-            p = p_low + (x + 1.0) * p_half
-            t = t_low + (y + 1.0) * t_half
-            pan = p_min if p < p_min else p_max if p > p_max else p
-            tilt = t_min if t < t_min else t_max if t > t_max else t
-            clamped = pan != p or tilt != t
-        if pip is None:
-            return pan, tilt, clamped
-        if self._watch:
-            head = self.head
-            if self.asked is not None:
-                for key, axis, now, before in (("pan", head.pan, pan, self.asked[0]),
-                                               ("tilt", head.tilt, tilt, self.asked[1])):
-                    if axis.max_speed is not None:
-                        self._note_speed(key, axis.max_speed,
-                                         abs(now - before) / self.frame_seconds, pip)
-            self.asked = (pan, tilt)
-            if head.smooth and self.last is not None:
-                pan = _follow(self.last[0], pan, head.pan.max_speed, self.frame_seconds)
-                tilt = _follow(self.last[1], tilt, head.tilt.max_speed, self.frame_seconds)
-        self.last = (pan, tilt)
-        if clamped:
-            self.clamped_frames += 1
-        return pan, tilt, clamped
+            solver = aiming.solver(head.position, pan.span, tilt.span, head.hang,
+                                   (pan.limit_low, pan.limit_high),
+                                   (tilt.limit_low, tilt.limit_high))
+            where = head.aim.at + head.aim.size + solver
+        self._plan = (solver, where, solver is not None or self._watch,
+                      (pan.span, float((1 << pan.bits) - 1), pan.step_low, pan.step_high,
+                       tilt.span, float((1 << tilt.bits) - 1), tilt.step_low, tilt.step_high))
 
     def step(self, out, pip: int) -> HeadAngles:
         """The angles of the next frame, at the show's `pip`."""
-        return _with_values([self], [self.advance(out, pip)])[0]
+        return _angles_of(((0, self),), (out,), pip)[0]
 
     def hold(self, out) -> HeadAngles:
-        """Angles for a single frame outside the motion (park), within the limits."""
-        return _with_values([self], [self.advance(out, None)])[0]
+        """Angles for a single frame outside the motion (park), within the limits; the motion
+        is left as it was."""
+        return _angles_of(((0, self),), (out,), None)[0]
 
     def centre(self) -> HeadAngles:
         """The middle of each range, or the nearest the limits allow (blackout): a dark head
         rests where it swings least to any cue, never at the end of a range."""
-        angles = []
-        for axis in (self.head.pan, self.head.tilt):
-            angles.append(min(max(axis.span / 2, axis.limit_low), axis.limit_high))
-        pan, tilt = angles
-        return _with_values([self], [(pan, tilt, False)])[0]
+        pan, tilt = (min(max(axis.span / 2, axis.limit_low), axis.limit_high)
+                     for axis in (self.head.pan, self.head.tilt))
+        steps = self._plan[3]
+        return _new_angles((pan, tilt, dmx_value(pan, *steps[:4]), dmx_value(tilt, *steps[4:]),
+                            False))
+
+    def _watched(self, pan: float, tilt: float, pip: int) -> tuple[float, float]:
+        """Note the speed asked for, and with `smooth` hold the move to the head's speed."""
+        head = self.head
+        if self.asked is not None:
+            for key, axis, now, before in (("pan", head.pan, pan, self.asked[0]),
+                                           ("tilt", head.tilt, tilt, self.asked[1])):
+                if axis.max_speed is not None:
+                    self._note_speed(key, axis.max_speed,
+                                     abs(now - before) / self.frame_seconds, pip)
+        self.asked = (pan, tilt)
+        if head.smooth and self.last is not None:
+            pan = _follow(self.last[0], pan, head.pan.max_speed, self.frame_seconds)
+            tilt = _follow(self.last[1], tilt, head.tilt.max_speed, self.frame_seconds)
+        return pan, tilt
 
     def _note_speed(self, key: str, allowed: float, speed: float, pip: int) -> None:
         # excesses less than a beat apart are one range: integer pips make the steps of a
@@ -167,32 +151,89 @@ class HeadMotion:
         self._excess.clear()
 
 
-def _follow(last: float, wanted: float, speed: float | None, seconds: float) -> float:
-    if speed is None:
-        return wanted
-    step = speed * seconds
-    return min(max(wanted, last - step), last + step)
+def dmx_value(degrees: float, span: float, top: float, first: int, last: int) -> int:
+    """A degree d on a range [0, R] is round(d / R * (2^bits - 1)), held to the steps within
+    the limits (the nearest step may lie a little outside a limit that is not itself a
+    step)."""
+    value = round(degrees / span * top)
+    return first if value < first else last if value > last else value
 
 
-def _dmx_values(steps, angles) -> list[int]:
-    """pan, tilt, pan, tilt, ... as DMX values of each head's (pan, tilt, clamped) degrees, by
-    the heads' `HeadMotion._steps`, a column at a time: a degree d on a range [0, R] is
-    round(d / R * (2^bits - 1)), held to the steps within the limits (the nearest step may lie
-    a little outside a limit that is not itself a step)."""
+def _step_values(placed, outs, pip: int | None, angles: list | None = None) -> list[int]:
+    """pan, tilt, pan, tilt, ... DMX values of the heads of `placed` ((index in `outs`,
+    motion) pairs) at the frame of `outs` at the show's `pip`, each head's motion stepped on;
+    with `pip` None a single frame outside the motion (park), which leaves every motion as it
+    was. `angles`, where given, gets each head's (pan, tilt, clamped) in degrees.
+
+    One pass a frame over every head: at hundreds of heads a call a head, or a second pass
+    for the values, costs more than the angles themselves.
+
+    Without aim, x = -1 .. 1 lands linearly on the pan range and y on the tilt range, then the
+    limits clamp; with aim the solver points the beam and keeps within the limits. Then each
+    angle is `dmx_value`, written out here."""
     values = []
     append = values.append
-    for (p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last), (pan, tilt, _) in zip(
-            steps, angles):
+    for index, motion in placed:
+        solver, where, keeps_last, steps = motion._plan
+        if solver is None:
+            mirror, p_low, p_half, p_min, p_max, t_low, t_half, t_min, t_max = where
+            out = outs[index]
+            x, y = out[0] * mirror, out[1]
+            x = -1.0 if x < -1.0 else 1.0 if x > 1.0 else x
+            y = -1.0 if y < -1.0 else 1.0 if y > 1.0 else y
+            p = p_low + (x + 1.0) * p_half
+            t = t_low + (y + 1.0) * t_half
+            pan = p_min if p < p_min else p_max if p > p_max else p
+            tilt = t_min if t < t_min else t_max if t > t_max else t
+            clamped = pan != p or tilt != t
+        else:
+            # aiming.Aim's usual case inline (a call a head costs a tenth of the frame); the
+            # solver itself where the beam may lie on the yoke's axis or the first solution
+            # does not clearly win
+            (at_x, at_y, at_z, size_x, size_y, size_z, px, py, pz, truss, half_pan, half_tilt,
+             pan_low, pan_high, tilt_low, tilt_high) = where
+            out, last = outs[index], motion.last
+            tx, ty, tz = at_x + out[0] * size_x, at_y + out[1] * size_y, at_z + out[2] * size_z
+            dx, dy, dz = tx - px, ty - py, tz - pz
+            if truss:
+                dx, dz = -dx, -dz
+            across = hypot(dx, dy)
+            reference = half_pan if last is None else last[0]
+            if (across > STRAIGHT * (across + (dz if dz > 0.0 else -dz))
+                    and tilt_low <= (tilt := atan2(across, dz) * DEGREES + half_tilt) <= tilt_high
+                    and pan_low <= (pan := atan2(dx, -dy) * DEGREES + half_pan) <= pan_high
+                    and -NEAR < reference - pan < NEAR):
+                clamped = False
+            else:
+                pan, tilt, clamped = solver(tx, ty, tz, None if last is None else last[0])
+        if pip is not None:
+            if keeps_last:
+                if motion._watch:
+                    pan, tilt = motion._watched(pan, tilt, pip)
+                motion.last = (pan, tilt)
+            if clamped:
+                motion.clamped_frames += 1
+        if angles is not None:
+            angles.append((pan, tilt, clamped))
+        p_span, p_top, p_first, p_last, t_span, t_top, t_first, t_last = steps
         p_value, t_value = round(pan / p_span * p_top), round(tilt / t_span * t_top)
         append(p_first if p_value < p_first else p_last if p_value > p_last else p_value)
         append(t_first if t_value < t_first else t_last if t_value > t_last else t_value)
     return values
 
 
-def _with_values(motions, angles) -> list[HeadAngles]:
-    values = _dmx_values([m._steps for m in motions], angles)
+def _angles_of(placed, outs, pip: int | None) -> list[HeadAngles]:
+    angles = []
+    values = _step_values(placed, outs, pip, angles)
     return [_new_angles((pan, tilt, values[2 * k], values[2 * k + 1], clamped))
             for k, (pan, tilt, clamped) in enumerate(angles)]
+
+
+def _follow(last: float, wanted: float, speed: float | None, seconds: float) -> float:
+    if speed is None:
+        return wanted
+    step = speed * seconds
+    return min(max(wanted, last - step), last + step)
 
 
 class HeadRig:
@@ -203,14 +244,10 @@ class HeadRig:
         self.motions = tuple(None if f.head is None else HeadMotion(f, fps)
                              for f in show.fixtures)
         self.by_name = {m.name: m for m in self.motions if m is not None}
-        self._heads = [m for m in self.motions if m is not None]
-        self._advances = [(index, m.advance) for index, m in enumerate(self.motions)
-                          if m is not None]
+        self._placed = [(index, m) for index, m in enumerate(self.motions) if m is not None]
 
     def step(self, frame) -> tuple[HeadAngles | None, ...]:
-        outs, pip = frame.outs, frame.pip
-        angles = iter(_with_values(self._heads, [advance(outs[index], pip)
-                                                 for index, advance in self._advances]))
+        angles = iter(_angles_of(self._placed, frame.outs, frame.pip))
         return tuple([None if m is None else next(angles) for m in self.motions])
 
     def universe(self, universe: int) -> "UniverseHeads":
@@ -267,8 +304,6 @@ class UniverseHeads:
         self._placed = [(index, m) for index, m in enumerate(rig.motions)
                         if m is not None and m.head.universe == universe]
         self.motions = [m for _, m in self._placed]
-        self._advances = [(index, m.advance) for index, m in self._placed]
-        self._steps = [m._steps for m in self.motions]
         self._runs = _byte_runs([m.head for m in self.motions])
 
     @property
@@ -286,9 +321,7 @@ class UniverseHeads:
 
     def send(self, data: bytearray, frame) -> None:
         """Step the heads to `frame` and write their bytes into `data`."""
-        outs, pip = frame.outs, frame.pip
-        self._write(data, _dmx_values(self._steps, [advance(outs[index], pip)
-                                                    for index, advance in self._advances]))
+        self._write(data, _step_values(self._placed, frame.outs, frame.pip))
 
     def park(self, data: bytearray) -> None:
         self._write(data, [v for m in self.motions for v in m.hold(m.park)[2:4]])
