@@ -78,7 +78,33 @@ class _FrameSocket(SenderSocketBase):
         raise OSError("this sACN output sends to its node only")
 
 
-class SacnSender:
+class _UniverseSender:
+    """What both DMX senders do a frame: write the fixtures' patched channels and the heads'
+    bytes into the universe's slots (`_slots`), then send them (`_flush`)."""
+
+    def _patch(self, show: shows.Show, output: shows.Output) -> None:
+        self._layout = _layout(show, output)
+        self._parks = tuple(f.park for f in show.fixtures)
+        self._heads = degrees.HeadRig(show, show.fps).universe(output.universe)
+
+    def send(self, frame) -> None:
+        self._layout.write(self._slots, frame.outs)
+        self._heads.send(self._slots, frame)
+        self._flush()
+
+    def park(self) -> None:
+        self._layout.write(self._slots, self._parks)
+        self._heads.park(self._slots)
+        self._flush()
+
+    def blackout(self) -> None:
+        # a head from a profile rests at the middle of its ranges, within its limits
+        self._layout.write(self._slots, (CENTRE,) * len(self._parks))
+        self._heads.blackout(self._slots)
+        self._flush()
+
+
+class SacnSender(_UniverseSender):
     def __init__(self, show: shows.Show, output: shows.Output):
         self.output = output
         self._socket = _FrameSocket(output.address, output.port)
@@ -92,26 +118,10 @@ class SacnSender:
             raise RuntimeError("this sacn does not send 512 slots a packet")
         # sacn's send of one packet, which its own thread would call
         self._send_out = self._sender._sender_handler.send_out
-        self._heads = degrees.HeadRig(show, show.fps).universe(output.universe)
-        self._layout = _layout(show, output)
-        self._parks = tuple(f.park for f in show.fixtures)
+        self._patch(show, output)
+        self._slots = self._socket.slots
 
-    def send(self, frame) -> None:
-        slots = self._socket.slots
-        self._layout.write(slots, frame.outs)
-        self._heads.send(slots, frame)
-        self._send_out(self._universe, time.time())
-
-    def park(self) -> None:
-        slots = self._socket.slots
-        self._layout.write(slots, self._parks)
-        self._heads.park(slots)
-        self._send_out(self._universe, time.time())
-
-    def blackout(self) -> None:
-        slots = self._socket.slots
-        self._layout.write(slots, (CENTRE,) * len(self._parks))
-        self._heads.blackout(slots)
+    def _flush(self) -> None:
         self._send_out(self._universe, time.time())
 
     def close(self) -> None:
@@ -121,7 +131,7 @@ class SacnSender:
             self._socket.stop()
 
 
-class ArtNetSender:
+class ArtNetSender(_UniverseSender):
     """pyartnet sends from asyncio tasks; this sender keeps a private event loop and sends the
     universe itself once a frame (`send_data`), whatever pyartnet's own pacing would be.
 
@@ -135,9 +145,7 @@ class ArtNetSender:
         self._loop = asyncio.new_event_loop()
         self._node = ArtNetNode.create(output.address, output.port, max_fps=show.fps)
         self._universe = self._node.add_universe(output.universe)
-        self._layout = _layout(show, output)
-        self._parks = tuple(f.park for f in show.fixtures)
-        self._heads = degrees.HeadRig(show, show.fps).universe(output.universe)
+        self._patch(show, output)
         words = (max([self._layout.size] + self._heads.channels, default=0) + 1) // 2
         self._slots = bytearray(2 * words)
         self._words = struct.Struct(f">{words}H")
@@ -155,20 +163,7 @@ class ArtNetSender:
             self._channel.set_values(self._words.unpack(self._slots))
         self._universe.send_data()
 
-    def send(self, frame) -> None:
-        self._layout.write(self._slots, frame.outs)
-        self._heads.send(self._slots, frame)
-        self._loop.run_until_complete(self._send())
-
-    def park(self) -> None:
-        self._layout.write(self._slots, self._parks)
-        self._heads.park(self._slots)
-        self._loop.run_until_complete(self._send())
-
-    def blackout(self) -> None:
-        # a head from a profile rests at the middle of its ranges, within its limits
-        self._layout.write(self._slots, (CENTRE,) * len(self._parks))
-        self._heads.blackout(self._slots)
+    def _flush(self) -> None:
         self._loop.run_until_complete(self._send())
 
     def close(self) -> None:
