@@ -99,7 +99,7 @@ class Sampler:
         self._transformed = tuple((index, rig.matrix) for index, rig in enumerate(self.rigs)
                                   if rig.matrix is not None)
         self._told: set[str] = set()
-        self._edits, self._special, self._folds = None, (), None
+        self._edits, self._special, self._folds, self._patterns = None, (), None, ()
 
     def _rigs(self, names) -> tuple[FixtureRig, ...]:
         if names is None:
@@ -137,12 +137,13 @@ class Sampler:
         rigs = self.rigs
         if self._edits != FixtureRig.edits:
             self._edits = FixtureRig.edits
-            # the fixtures that fade or play a recording (which may end), and where there is
-            # no recording, every fixture's fold
+            # the fixtures that fade or play a recording (which may end), where there is no
+            # recording every fixture's fold, and what each plays
             self._special = tuple(index for index, rig in enumerate(rigs)
                                   if rig.fade is not None or rig.fold is None)
             folds = tuple(rig.fold for rig in rigs)
             self._folds = None if None in folds else folds
+            self._patterns = tuple(rig.pattern for rig in rigs)
         # FixtureRig.fixture_pip, inlined
         pips = [rig._anchor + (pip - rig._since) * rig._num // rig._den + rig.phase
                 for rig in rigs]
@@ -153,7 +154,7 @@ class Sampler:
         else:
             raws = [rig.source(p) if (fold := rig.fold) is None else
                     fold[0](fold[1], p % fold[2]).as_tuple() for rig, p in zip(rigs, pips)]
-        patterns = [rig.pattern for rig in rigs]
+        patterns = list(self._patterns)
         fades = [None] * len(rigs)
         # a fixture that neither fades nor has ended, nor transforms, sends its raw sample
         outs = raws.copy()
