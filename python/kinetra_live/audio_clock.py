@@ -33,6 +33,7 @@ NUDGE_GRID = 10               # phase corrections, in tenths of a millisecond
 TEMPO_TOLERANCE = 0.0005      # a share of the tempo the clock may differ before it is set
 PHASE_TOLERANCE = 0.002       # seconds
 DRIFT_SECONDS = 0.015
+ACCENT_REACH = 3 + int(np.ceil(bt.KICK_LAG))   # frames ahead an accent depends on
 
 
 class OnsetStream:
@@ -109,8 +110,8 @@ class AudioTracker:
         beats = []
         grid = self._grid
         while grid is not None and \
-                grid.beat + grid.period * (1 + bt.SEARCH) + 2 < self._count:
-            frame = grid.step(self._onsets[:self._count])
+                grid.beat + grid.period * (1 + bt.SEARCH) + ACCENT_REACH < self._count:
+            frame = grid.step(self._onsets[:self._count], self._accents[:self._count])
             beats.append((self.seconds_of(frame), 60 * self.frame_rate / grid.period,
                           grid.hits[-1]))
             self._judge()
@@ -132,8 +133,9 @@ class AudioTracker:
             self._kick_scale = float(bt.band_scale(recent[-1:])[0])
         if not count:
             return
-        # the accents are smoothed over 7 frames: the last few before the new ones change too
-        lo = max(start - 3, 0)
+        # the accents are smoothed over 7 frames and the kicks moved back by KICK_LAG: the
+        # last few before the new ones change too
+        lo = max(start - ACCENT_REACH, 0)
         context = max(lo - 3, 0)
         rows = self._rows[:, context:self._count]
         self._onsets[lo:self._count] = bt.combine(rows[:-1], self._scale)[lo - context:]
