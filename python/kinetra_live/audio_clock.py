@@ -33,6 +33,7 @@ NUDGE_GRID = 10               # phase corrections, in tenths of a millisecond
 TEMPO_TOLERANCE = 0.0005      # a share of the tempo the clock may differ before it is set
 PHASE_TOLERANCE = 0.002       # seconds
 DRIFT_SECONDS = 0.015
+TOP_DB = 80.0                 # the dynamic range the onsets see, as librosa's power_to_db
 ACCENT_REACH = 3 + int(np.ceil(bt.KICK_LAG))   # frames ahead an accent depends on
 
 
@@ -48,6 +49,7 @@ class OnsetStream:
         self._pending = np.zeros(0, np.float32)
         self._last_db: np.ndarray | None = None
         self._last_level = 0.0
+        self._loudest = -100.0
 
     @property
     def first_frame_seconds(self) -> float:
@@ -65,6 +67,10 @@ class OnsetStream:
         power = np.abs(np.fft.rfft(frames * self._window, axis=1)) ** 2
         mel = power @ self._mel.T
         db = 10 * np.log10(np.maximum(mel, 1e-10))
+        # floored TOP_DB under the loudest yet, as the offline analysis floors under the
+        # track's loudest: a hat out of near silence is not a jump of a hundred decibels
+        self._loudest = max(self._loudest, float(db.max()))
+        db = np.maximum(db, self._loudest - TOP_DB)
         level = np.sqrt(mel[:, :bt.BANDS[1]].sum(axis=1))
         previous = db[:1] if self._last_db is None else self._last_db[None, :]
         flux = np.maximum(np.diff(db, axis=0, prepend=previous), 0)
