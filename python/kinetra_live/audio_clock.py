@@ -146,7 +146,7 @@ class AudioTracker:
         rows = self._rows[:, context:self._count]
         self._onsets[lo:self._count] = bt.combine(rows[:-1], self._scale)[lo - context:]
         self._accents[lo:self._count] = bt.accent_curve(
-            rows, np.append(self._scale, self._kick_scale))[lo - context:]
+            rows, np.append(self._scale, self._kick_scale), bt.KICK_LAG)[lo - context:]
 
     def _listen(self) -> None:
         onsets = self._onsets[:self._count]

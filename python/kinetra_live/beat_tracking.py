@@ -35,7 +35,8 @@ HEAD_SECONDS = 10
 MIN_PIECE = 8                 # beats a tempo holds at least
 MIN_STRENGTH = 0.1            # a pulse weaker than this is no pulse (noise scores 0.05)
 ONSET_LAG = 0.008             # seconds the flux peaks after the attack (measured on the corpus)
-KICK_LAG = 1.5                # frames the kicks' plain level peaks after their flux (likewise)
+KICK_LAG = 1.7                # frames the kicks' plain level peaks after their flux (likewise)
+ACCENT_LAG = 0.4              # frames the live accents then still peak after the attack
 COMB = ((0.5, 0.5), (1, 1.0), (2, 0.7), (3, 0.5), (4, 0.4))
 COMB_TOTAL = sum(w for _, w in COMB)
 STEADY_SHARE = 0.97           # what one tempo must keep of the pieces' fit to be chosen
@@ -214,19 +215,21 @@ def comb_line(accents: np.ndarray, predicted: float, period: float,
     offsets = np.arange(-SEARCH * period, SEARCH * period + 0.125, 0.25)
     stretches = np.linspace(-COMB_STRETCH, COMB_STRETCH, 9) * period
     back = np.arange(beats)[None, None, :] * (period + stretches[:, None, None])
-    positions = predicted + offsets[None, :, None] - back
+    positions = predicted + ACCENT_LAG + offsets[None, :, None] - back
     score = np.interp(positions, np.arange(len(accents)), accents, left=0, right=0).sum(axis=2)
     i, j = np.unravel_index(np.argmax(score), score.shape)
     return float(offsets[j]), float(stretches[i])
 
 
-def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None) -> np.ndarray:
-    """What marks a beat rather than an offbeat: kicks' plain level most, the hats least."""
+def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None,
+                 kick_lag: float = 0.0) -> np.ndarray:
+    """What marks a beat rather than an offbeat: kicks' plain level most, the hats least.
+    `kick_lag` frames moves the kicks' level back onto their flux: it rises over the whole
+    window, and left late it drags a grid that lays its line through the accents."""
     scaled = bands / (band_scale(bands) if scale is None else scale)[:, None]
-    if len(scaled) == len(ACCENT_WEIGHTS):
-        # the level rises over the whole window: moved back onto the flux, or it drags the beat
+    if kick_lag and len(scaled) == len(ACCENT_WEIGHTS):
         frames = np.arange(scaled.shape[1])
-        scaled[-1] = np.interp(frames + KICK_LAG, frames, scaled[-1], right=0)
+        scaled[-1] = np.interp(frames + kick_lag, frames, scaled[-1], right=0)
     weights = np.array(ACCENT_WEIGHTS[:len(scaled)])[:, None]
     # smoothed, so a sharp onset a frame off the comb still counts
     curve = (scaled * weights).sum(axis=0)
