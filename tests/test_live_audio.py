@@ -105,16 +105,37 @@ def test_audio_without_a_beat_is_one_line_and_exit_2(tmp_path, kind):
 STEADY = corpus.Track("house", "house_classic", 124, F(124), ())
 
 
+# kicks pushed ahead of the beat, and snares and hats louder off the beat than on it
+PUSHED = corpus.Track("pushed", "funky_syncopated", 130, F(325, 2), ())
+OFFBEAT = corpus.Track("offbeat", "dembow_push", 98, F(98), ())
+
+
 # the grid follows a tempo change a few beats late: the phase error then is larger
-@pytest.mark.parametrize("track,p95_ms", [(None, 15), (STEADY, 15), (CHANGE, 40)],
-                         ids=["click", "loop", "tempo change"])
+@pytest.mark.parametrize("track,p95_ms", [(None, 15), (STEADY, 15), (CHANGE, 40),
+                                          (PUSHED, 15), (OFFBEAT, 15)],
+                         ids=["click", "loop", "tempo change", "pushed", "offbeat"])
 def test_live_tracker_locks_fast_and_corrects_by_bending(track, p95_ms):
     samples = corpus.click_track(150, 16) if track is None else corpus.render(track, 24)
     truth = corpus.Track("click", "", 150, F(150), ()).beats(16) if track is None \
         else track.beats(24)
-    run = audio_clock.replay(samples, corpus.RATE, (100, 190))
+    run = audio_clock.replay(samples, corpus.RATE,
+                             (100, 190) if track is None else corpus.bpm_range(track))
     score = run.score(truth)
     assert score["lock_beat"] <= 8 and score["p95_ms"] <= p95_ms and score["steady"], score
+
+
+def test_a_grid_off_the_beat_moves_onto_it_once_the_accents_clearly_say_so():
+    from kinetra_live import beat_tracking as bt
+    period, beats = 50.0, np.arange(40) * 50.0 + 10
+    accents = np.zeros(2100)
+    accents[beats.astype(int)] = 1.0
+    accents[(beats + 25).astype(int)] = 0.7          # offbeat hats, a little weaker
+    accents[(beats[::4] + 12.5).astype(int)] = 0.9   # and a push a bar
+    for share in (0.0, 0.25, 0.5, -0.25):
+        beat = beats[30] - share * period
+        assert bt.better_phase(accents, beat, period, 16) == pytest.approx(share, abs=1e-9)
+        # too few beats to tell, the grid stays
+        assert bt.better_phase(accents, beat, period, bt.PHASE_MIN_BEATS - 1) == 0.0
 
 
 @pytest.mark.slow

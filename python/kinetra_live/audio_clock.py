@@ -33,6 +33,8 @@ NUDGE_GRID = 10               # phase corrections, in tenths of a millisecond
 TEMPO_TOLERANCE = 0.0005      # a share of the tempo the clock may differ before it is set
 PHASE_TOLERANCE = 0.002       # seconds
 DRIFT_SECONDS = 0.015
+TOP_DB = 80.0                 # the dynamic range the onsets see, as librosa's power_to_db
+ACCENT_REACH = 3 + int(np.ceil(bt.KICK_LAG))   # frames ahead an accent depends on
 
 
 class OnsetStream:
@@ -47,6 +49,7 @@ class OnsetStream:
         self._pending = np.zeros(0, np.float32)
         self._last_db: np.ndarray | None = None
         self._last_level = 0.0
+        self._loudest = -100.0
 
     @property
     def first_frame_seconds(self) -> float:
@@ -64,6 +67,10 @@ class OnsetStream:
         power = np.abs(np.fft.rfft(frames * self._window, axis=1)) ** 2
         mel = power @ self._mel.T
         db = 10 * np.log10(np.maximum(mel, 1e-10))
+        # floored TOP_DB under the loudest yet, as the offline analysis floors under the
+        # track's loudest: a hat out of near silence is not a jump of a hundred decibels
+        self._loudest = max(self._loudest, float(db.max()))
+        db = np.maximum(db, self._loudest - TOP_DB)
         level = np.sqrt(mel[:, :bt.BANDS[1]].sum(axis=1))
         previous = db[:1] if self._last_db is None else self._last_db[None, :]
         flux = np.maximum(np.diff(db, axis=0, prepend=previous), 0)
@@ -109,8 +116,8 @@ class AudioTracker:
         beats = []
         grid = self._grid
         while grid is not None and \
-                grid.beat + grid.period * (1 + bt.SEARCH) + 2 < self._count:
-            frame = grid.step(self._onsets[:self._count])
+                grid.beat + grid.period * (1 + bt.SEARCH) + ACCENT_REACH < self._count:
+            frame = grid.step(self._onsets[:self._count], self._accents[:self._count])
             beats.append((self.seconds_of(frame), 60 * self.frame_rate / grid.period,
                           grid.hits[-1]))
             self._judge()
@@ -132,13 +139,14 @@ class AudioTracker:
             self._kick_scale = float(bt.band_scale(recent[-1:])[0])
         if not count:
             return
-        # the accents are smoothed over 7 frames: the last few before the new ones change too
-        lo = max(start - 3, 0)
+        # the accents are smoothed over 7 frames and the kicks moved back by KICK_LAG: the
+        # last few before the new ones change too
+        lo = max(start - ACCENT_REACH, 0)
         context = max(lo - 3, 0)
         rows = self._rows[:, context:self._count]
         self._onsets[lo:self._count] = bt.combine(rows[:-1], self._scale)[lo - context:]
         self._accents[lo:self._count] = bt.accent_curve(
-            rows, np.append(self._scale, self._kick_scale))[lo - context:]
+            rows, np.append(self._scale, self._kick_scale), bt.KICK_LAG)[lo - context:]
 
     def _listen(self) -> None:
         onsets = self._onsets[:self._count]

@@ -35,10 +35,18 @@ HEAD_SECONDS = 10
 MIN_PIECE = 8                 # beats a tempo holds at least
 MIN_STRENGTH = 0.1            # a pulse weaker than this is no pulse (noise scores 0.05)
 ONSET_LAG = 0.008             # seconds the flux peaks after the attack (measured on the corpus)
+KICK_LAG = 1.7                # frames the kicks' plain level peaks after their flux (likewise)
+ACCENT_LAG = 0.4              # frames the live accents then still peak after the attack
 COMB = ((0.5, 0.5), (1, 1.0), (2, 0.7), (3, 0.5), (4, 0.4))
 COMB_TOTAL = sum(w for _, w in COMB)
 STEADY_SHARE = 0.97           # what one tempo must keep of the pieces' fit to be chosen
 ACCENT_WEIGHTS = (0.5, 1.5, 0.3, 3.0)   # low, middle, high bands, the kicks' plain level
+COMB_BEATS = 8                # beats of accents a windowed grid lays its line through
+COMB_STRETCH = 0.01           # share of a beat the windowed line's period may differ
+PHASE_BEATS = 16              # beats of accents that weigh the grid's phase against others
+PHASE_MIN_BEATS = 8
+PHASE_SWITCH = 1.25           # how much stronger another phase must be (no steady track on
+                              # the corpus comes within 1.14 at the true phase)
 
 
 class NoPulse(ValueError):
@@ -159,26 +167,69 @@ class Grid:
     def locked(self) -> bool:
         return len(self.hits) >= LOCK_WINDOW and sum(self.hits[-LOCK_WINDOW:]) >= LOCK_HITS
 
-    def step(self, onsets: np.ndarray) -> float:
-        """Place the next beat (its onset frames must all be in `onsets`) and return it."""
+    def step(self, onsets: np.ndarray, accents: np.ndarray | None = None) -> float:
+        """Place the next beat (its onset frames must all be in `onsets`) and return it.
+        Given `accents`, a confirmed beat goes where the line through the last COMB_BEATS
+        beats of accents is strongest, instead of being pulled by the one onset near it."""
         predicted = self.beat + self.period
         found = _peak(onsets, predicted, SEARCH * self.period)
         hit = found is not None and found[1] > self.threshold
         self.hits = self.hits[-(LOCK_WINDOW * 4):] + [hit]
         self.measured = found[0] if hit else None
-        if hit:
+        if not hit:
+            self.beat = predicted
+            return self.beat
+        if accents is None:
             error = found[0] - predicted
             self.beat = predicted + PHASE_GAIN * error
-            low, high = (60 * self.frame_rate / b for b in reversed(self.bpm_range))
-            self.period = min(max(self.period + PERIOD_GAIN * error, low * 0.97), high * 1.03)
+            period = self.period + PERIOD_GAIN * error
         else:
-            self.beat = predicted
+            offset, stretch = comb_line(accents, predicted, self.period)
+            self.beat = predicted + offset + self.period * better_phase(
+                accents, predicted + offset, self.period, min(len(self.hits), PHASE_BEATS))
+            period = self.period + stretch
+        low, high = (60 * self.frame_rate / b for b in reversed(self.bpm_range))
+        self.period = min(max(period, low * 0.97), high * 1.03)
         return self.beat
 
 
-def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None) -> np.ndarray:
-    """What marks a beat rather than an offbeat: kicks' plain level most, the hats least."""
+def better_phase(accents: np.ndarray, beat: float, period: float, beats: int) -> float:
+    """The share of a beat to move a grid whose last `beats` beats end at `beat` by, if the
+    accents on a line a quarter, a third or a half of a beat off it are clearly stronger
+    (a grid started on a push or an offbeat); 0 if not, or with too few beats to tell.
+    A share over a half moves it back."""
+    if beats < PHASE_MIN_BEATS:
+        return 0.0
+    shares = np.array([0.0, 0.25, 1 / 3, 0.5, -1 / 3, -0.25])
+    positions = beat + period * (shares[:, None] - np.arange(beats)[None, :])
+    score = np.interp(positions, np.arange(len(accents)), accents, left=0, right=0).sum(axis=1)
+    best = int(np.argmax(score))
+    return float(shares[best]) if score[best] > PHASE_SWITCH * score[0] else 0.0
+
+
+def comb_line(accents: np.ndarray, predicted: float, period: float,
+              beats: int = COMB_BEATS) -> tuple[float, float]:
+    """(frames to move the predicted beat, frames to add to the period) that put the line
+    of `beats` beats ending at it on the most accent: a push, a fill or a flam falls on
+    one beat of the line, so it moves the line far less than it would move a single beat."""
+    offsets = np.arange(-SEARCH * period, SEARCH * period + 0.125, 0.25)
+    stretches = np.linspace(-COMB_STRETCH, COMB_STRETCH, 9) * period
+    back = np.arange(beats)[None, None, :] * (period + stretches[:, None, None])
+    positions = predicted + ACCENT_LAG + offsets[None, :, None] - back
+    score = np.interp(positions, np.arange(len(accents)), accents, left=0, right=0).sum(axis=2)
+    i, j = np.unravel_index(np.argmax(score), score.shape)
+    return float(offsets[j]), float(stretches[i])
+
+
+def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None,
+                 kick_lag: float = 0.0) -> np.ndarray:
+    """What marks a beat rather than an offbeat: kicks' plain level most, the hats least.
+    `kick_lag` frames moves the kicks' level back onto their flux: it rises over the whole
+    window, and left late it drags a grid that lays its line through the accents."""
     scaled = bands / (band_scale(bands) if scale is None else scale)[:, None]
+    if kick_lag and len(scaled) == len(ACCENT_WEIGHTS):
+        frames = np.arange(scaled.shape[1])
+        scaled[-1] = np.interp(frames + kick_lag, frames, scaled[-1], right=0)
     weights = np.array(ACCENT_WEIGHTS[:len(scaled)])[:, None]
     # smoothed, so a sharp onset a frame off the comb still counts
     curve = (scaled * weights).sum(axis=0)
