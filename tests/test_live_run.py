@@ -1,6 +1,7 @@
 """`python -m kinetra_live run` drives an OSC receiver on this machine and stops cleanly."""
 
 import argparse
+import http.client
 import signal
 import socket
 import struct
@@ -8,6 +9,7 @@ import subprocess
 import sys
 import threading
 import time
+from urllib.parse import urlsplit
 
 import kinetra
 import pytest
@@ -129,3 +131,34 @@ def test_outputs_that_cannot_work_here_are_refused_before_anything_is_opened(
     err = capfd.readouterr().err
     assert err.startswith("run: clock.port: no MIDI ") and err.count("\n") == 1
     assert opened == []
+
+
+def test_the_remote_serves_on_an_ipv6_address_in_brackets(tmp_path):
+    try:
+        with socket.socket(socket.AF_INET6) as probe:
+            probe.bind(("::1", 0))
+    except OSError:
+        pytest.skip("no IPv6 loopback here")
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sink:
+        sink.bind(("127.0.0.1", 0))
+        show = tmp_path / "show.toml"
+        show.write_text(SHOW.format(name="spot", port=sink.getsockname()[1]))
+        process = subprocess.Popen([sys.executable, "-m", "kinetra_live", "run", str(show),
+                                    "--remote-bind", "[::1]:0"], stderr=subprocess.PIPE,
+                                   text=True)
+        try:
+            line = process.stderr.readline()
+            assert line.startswith("run: remote control at http://[::1]:"), line
+            parts = urlsplit(line.split(" at ", 1)[1].strip())
+            token = parts.query.removeprefix("token=")
+            for headers, status in (({}, 403), ({"X-Kinetra-Token": token}, 200)):
+                connection = http.client.HTTPConnection("::1", parts.port, timeout=30)
+                try:
+                    connection.request("GET", "/status", headers=headers)
+                    assert connection.getresponse().status == status
+                finally:
+                    connection.close()
+        finally:
+            process.send_signal(signal.SIGTERM)
+            _, err = process.communicate(timeout=60)
+    assert process.returncode == 0, err

@@ -14,6 +14,7 @@ import html
 import ipaddress
 import json
 import secrets
+import socket
 import threading
 from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -98,6 +99,10 @@ def _host_allowed(host: str, port: int) -> bool:
     return True
 
 
+class _IPv6Server(ThreadingHTTPServer):
+    address_family = socket.AF_INET6
+
+
 class Remote:
     """The remote's server on its own thread; `url` holds the token."""
 
@@ -106,7 +111,8 @@ class Remote:
         cues = "".join(f'<button class="cue" data-event="cue {html.escape(c.name)}">'
                        f'{html.escape(c.name)}</button>' for c in live.show.cues)
         self.page = PAGE.format(cues=cues, nudge=NUDGE_MS).encode("utf-8")
-        self.server = ThreadingHTTPServer((host, port), self._handler())
+        server = _IPv6Server if ":" in host else ThreadingHTTPServer
+        self.server = server((host, port), self._handler())
         self.server.daemon_threads = True
         bound_host, bound_port = self.server.server_address[:2]
         shown = f"[{bound_host}]" if ":" in bound_host else bound_host

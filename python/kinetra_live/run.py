@@ -143,10 +143,16 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def _bind(text: str) -> tuple[str, int]:
+    """HOST:PORT, an IPv6 address in brackets ([::1]:8080)."""
     host, colon, port = text.rpartition(":")
+    bracketed = host.startswith("[") and host.endswith("]")
+    if bracketed:
+        host = host[1:-1]
     if not (colon and host and port.isascii() and port.isdigit() and int(port) < 65536
-            and host.isprintable() and not any(c.isspace() for c in host)):
-        raise argparse.ArgumentTypeError(f"expected HOST:PORT, got {one_line(repr(text), 80)}")
+            and host.isprintable() and not any(c.isspace() for c in host)
+            and (":" in host) == bracketed):
+        raise argparse.ArgumentTypeError(f"expected HOST:PORT (an IPv6 address in brackets), "
+                                         f"got {one_line(repr(text), 80)}")
     return host, int(port)
 
 
