@@ -13,8 +13,11 @@ each frame mapped and sent to a socket on 127.0.0.1 that nobody reads: four sACN
 frame loop on the real clock and prints the frame-interval error. Live control's share of a
 512-fixture frame (events queued, the clock's grid, changes waiting) is measured against the
 frame without it; `--cue-latency` sends 1,000 OSC cues (quantise "now") to a running frame loop
-at 44 fps and times each from its sending to the first frame that sends the new look. `--json`
-prints the figures as one JSON object on the last line.
+at 44 fps and times each from its sending to the first frame that sends the new look. Last,
+512 moving heads from a real fixture profile (degrees, limits, on a truss) stepped into their
+universes' DMX bytes, over the bare samples (`profile_ratio`), and the same with every other
+head aimed at a point (`aimed_ratio`). `--json` prints the figures as one JSON object on the
+last line.
 """
 
 from __future__ import annotations
