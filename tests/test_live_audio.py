@@ -82,6 +82,15 @@ def test_a_tempo_change_in_a_loop_becomes_one_tempo_change():
     assert near(truth, [s for s, _ in analyse.beat_times(clock, 24)])
 
 
+def test_broken_beats_are_read_at_their_tempo_not_a_relative_in_the_range():
+    # the onsets of these repeat about as strongly at 2:3 (and 4:3) of the beat as at the beat
+    for style, bpm in (("amen_four_bar", 170), ("gqom_space", F(1008, 10))):
+        track = corpus.Track(style, style, corpus.read_score(style)["bpm"], F(bpm), ())
+        clock = analyse.analyse_samples(corpus.render(track, 30), corpus.RATE,
+                                        corpus.bpm_range(track))
+        assert abs(clock.bpm - bpm) < 0.1, (style, float(clock.bpm))
+
+
 @pytest.mark.parametrize("kind", ["missing", "not audio", "silence",
                                   pytest.param("noise", marks=pytest.mark.slow)])
 def test_audio_without_a_beat_is_one_line_and_exit_2(tmp_path, kind):

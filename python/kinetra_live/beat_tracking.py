@@ -5,6 +5,8 @@ bands: the kick and bass, the snare and claps, the hats), each band scaled to it
 so quiet hats weigh as much as loud kicks. On top of it:
 - `tempo_in_range`: the period whose comb of autocorrelation lags (1, 2, 3, 4 periods) is
   strongest, searched only inside the range, so a 174 BPM track stays 174 in 120..200;
+- `metrical_level`: offline, that tempo weighed against its 2:3 and 3:4 relatives in the
+  range by how the accents repeat over two bars, so a broken beat is not read at 2:3;
 - `Grid`: one beat at a time, the strongest onset near the predicted beat pulls the phase and
   the period a little (a phase-locked loop), so the grid holds through fills and gaps and a
   stray onset moves it by a fraction of its error;
@@ -39,6 +41,8 @@ KICK_LAG = 1.7                # frames the kicks' plain level peaks after their 
 ACCENT_LAG = 0.4              # frames the live accents then still peak after the attack
 COMB = ((0.5, 0.5), (1, 1.0), (2, 0.7), (3, 0.5), (4, 0.4))
 COMB_TOTAL = sum(w for _, w in COMB)
+BAR_COMB = ((0.5, 0.5), (1, 1.0), (2, 1.0), (4, 1.0), (8, 1.0))   # a beat up to two bars
+RELATIVES = (2 / 3, 3 / 2, 3 / 4, 4 / 3)
 STEADY_SHARE = 0.97           # what one tempo must keep of the pieces' fit to be chosen
 ACCENT_WEIGHTS = (0.5, 1.5, 0.3, 3.0)   # low, middle, high bands, the kicks' plain level
 COMB_BEATS = 8                # beats of accents a windowed grid lays its line through
@@ -103,23 +107,60 @@ def tempo_in_range(onsets: np.ndarray, frame_rate: float,
     """(bpm, strength) of the strongest pulse inside the range; strength in 0..1 is the
     comb's share of the curve's energy."""
     lo, hi = bpm_range
-    x = onsets - np.mean(onsets)
-    n = len(x)
-    if n < 4 or not np.any(x):
+    ac = _autocorrelation(onsets)
+    if ac is None:
         return 0.0, 0.0
-    spectrum = np.fft.rfft(x, 2 * n)
-    ac = np.fft.irfft(spectrum * np.conj(spectrum))[:n]
-    if ac[0] <= 0:
-        return 0.0, 0.0
-    ac = ac / ac[0] / (1 - np.arange(n) / n + 1e-9)   # unbiased, as a share of lag 0
     best, strength = 0.0, -1.0
     for bpm in np.arange(lo, hi, 0.05):
-        lag = 60 * frame_rate / bpm
         # the beat's multiples and its half: a pulse with eighths under it beats its 3:2
-        score = sum(w * _at(ac, k * lag) for k, w in COMB if k * lag < n - 1) / COMB_TOTAL
+        score = _comb(ac, 60 * frame_rate / bpm, COMB, COMB_TOTAL)
         if score > strength:
             best, strength = bpm, score
     return float(best), float(max(strength, 0.0))
+
+
+def metrical_level(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, bpm: float,
+                   bpm_range: tuple[float, float]) -> float:
+    """`bpm` or the relative of it at 2:3, 3:2, 3:4 or 4:3 inside the range whose comb
+    over the onsets, plus the accents' repetition at a half, one, two, four and eight of
+    its beats, is strongest. A broken beat's onsets can repeat as strongly every beat and
+    a half as every beat, but its bars repeat at four and eight beats of the true tempo."""
+    lo, hi = bpm_range
+    onset_ac, accent_ac = _autocorrelation(onsets), _autocorrelation(accents)
+    if onset_ac is None or accent_ac is None:
+        return bpm
+    candidates = [bpm] + [tempo_in_range(onsets, frame_rate,
+                                         (max(bpm * r * 0.98, lo), min(bpm * r * 1.02, hi)))[0]
+                          for r in RELATIVES if lo <= bpm * r <= hi]
+
+    def score(tempo: float) -> float:
+        lag = 60 * frame_rate / tempo
+        return (0.5 * _comb(onset_ac, lag, COMB, COMB_TOTAL)
+                + _comb(accent_ac, lag, BAR_COMB))
+
+    return max(candidates, key=score)
+
+
+def _autocorrelation(curve: np.ndarray) -> np.ndarray | None:
+    """The unbiased autocorrelation as a share of lag 0; None for a flat curve."""
+    x = curve - np.mean(curve)
+    n = len(x)
+    if n < 4 or not np.any(x):
+        return None
+    spectrum = np.fft.rfft(x, 2 * n)
+    ac = np.fft.irfft(spectrum * np.conj(spectrum))[:n]
+    if ac[0] <= 0:
+        return None
+    return ac / ac[0] / (1 - np.arange(n) / n + 1e-9)
+
+
+def _comb(ac: np.ndarray, lag: float, comb, total: float | None = None) -> float:
+    """The weighted autocorrelation at the comb's multiples of `lag`, divided by `total`
+    (by default the weights of the multiples the curve is long enough for)."""
+    terms = [(w * _at(ac, k * lag), w) for k, w in comb if k * lag < len(ac) - 1]
+    if total is None:
+        total = sum(w for _, w in terms) or 1.0
+    return sum(t for t, _ in terms) / total
 
 
 def _at(values: np.ndarray, position: float) -> float:
@@ -278,12 +319,13 @@ def analyse(samples: np.ndarray, rate: int, bpm_range=DEFAULT_BPM_RANGE,
     bpm, strength = tempo_in_range(onsets, frame_rate, bpm_range)
     if strength < MIN_STRENGTH:
         raise NoPulse(f"no steady pulse (strength {strength:.2f})")
+    accents = accent_curve(np.vstack([bands, kicks]))
+    bpm = metrical_level(onsets, accents, frame_rate, bpm, bpm_range)
     # the octave from the whole track; the grid starts from the tempo and phase of its start
     head = slice(0, int(HEAD_SECONDS * frame_rate))
     if len(onsets) > 2 * head.stop:
         local, _ = tempo_in_range(onsets[head], frame_rate, (bpm * 0.95, bpm * 1.05))
         bpm = local or bpm
-    accents = accent_curve(np.vstack([bands, kicks]))
     grid = start_grid(onsets[head], frame_rate, bpm, bpm_range, accents[head])
     beats, hits = [], []
     while grid.beat + grid.period * (1 + SEARCH) < len(onsets) - 1:
