@@ -147,6 +147,24 @@ def test_a_grid_off_the_beat_moves_onto_it_once_the_accents_clearly_say_so():
         assert bt.better_phase(accents, beat, period, bt.PHASE_MIN_BEATS - 1) == 0.0
 
 
+def test_the_bar_shape_takes_a_grid_off_offbeat_kicks_but_not_off_offbeat_snares():
+    from kinetra_live import beat_tracking as bt
+    period, beats = 50.0, np.arange(40) * 50 + 10
+    low, snare = np.zeros(2100), np.zeros(2100)
+    # a broken beat: the kick on one, offbeat kicks as strong as the beat, snares on 2 and 4
+    low[beats[::4]] = 1.0
+    low[(beats + 25)[np.arange(40) % 4 != 0]] = 0.8
+    snare[beats[1::2]] = 0.6
+    accents, offbeat = low + snare, beats[30] + 25.0
+    assert bt.better_phase(accents, offbeat, period, 16) == 0.0
+    assert bt.better_phase(accents, offbeat, period, 16, (low, snare)) == 0.5
+    # dembow: a kick on every beat and a snare on every offbeat stays on the kicks
+    low, snare = np.zeros(2100), np.zeros(2100)
+    low[beats] = 1.0
+    snare[beats + 25] = 0.9
+    assert bt.better_phase(low + snare, float(beats[30]), period, 16, (low, snare)) == 0.0
+
+
 @pytest.mark.slow
 def test_live_tracker_follows_a_file_at_real_time_pace(tmp_path):
     path = tmp_path / "click.wav"

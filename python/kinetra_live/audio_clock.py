@@ -100,6 +100,7 @@ class AudioTracker:
         self._kick_scale = 1.0
         self._onsets = np.zeros(4096)
         self._accents = np.zeros(4096)
+        self._shape = np.zeros((2, 4096))
         self._listen_frames = int(max(LISTEN_SECONDS, 4 * 60 / self.bpm_range[0])
                                   * self.frame_rate)
 
@@ -117,7 +118,8 @@ class AudioTracker:
         grid = self._grid
         while grid is not None and \
                 grid.beat + grid.period * (1 + bt.SEARCH) + ACCENT_REACH < self._count:
-            frame = grid.step(self._onsets[:self._count], self._accents[:self._count])
+            frame = grid.step(self._onsets[:self._count], self._accents[:self._count],
+                              self._shape[:, :self._count])
             beats.append((self.seconds_of(frame), 60 * self.frame_rate / grid.period,
                           grid.hits[-1]))
             self._judge()
@@ -130,6 +132,7 @@ class AudioTracker:
             self._rows = np.hstack([self._rows, np.zeros_like(self._rows)])
             self._onsets = np.concatenate([self._onsets, np.zeros_like(self._onsets)])
             self._accents = np.concatenate([self._accents, np.zeros_like(self._accents)])
+            self._shape = np.hstack([self._shape, np.zeros_like(self._shape)])
         start, self._count = self._count, self._count + count
         self._rows[:, start:self._count] = new
         # each band is scaled by its typical strength over the last eight seconds
@@ -145,8 +148,9 @@ class AudioTracker:
         context = max(lo - 3, 0)
         rows = self._rows[:, context:self._count]
         self._onsets[lo:self._count] = bt.combine(rows[:-1], self._scale)[lo - context:]
-        self._accents[lo:self._count] = bt.accent_curve(
-            rows, np.append(self._scale, self._kick_scale), bt.KICK_LAG)[lo - context:]
+        scale = np.append(self._scale, self._kick_scale)
+        self._accents[lo:self._count] = bt.accent_curve(rows, scale, bt.KICK_LAG)[lo - context:]
+        self._shape[:, lo:self._count] = bt.bar_rows(rows, scale, bt.KICK_LAG)[:, lo - context:]
 
     def _listen(self) -> None:
         onsets = self._onsets[:self._count]
@@ -163,7 +167,7 @@ class AudioTracker:
             return
         try:
             grid = bt.start_grid(onsets[window], self.frame_rate, bpm, self.bpm_range,
-                                 self._accents[window])
+                                 self._accents[window], self._shape[:, window])
         except bt.NoPulse:
             return
         grid.beat += first

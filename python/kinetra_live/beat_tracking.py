@@ -51,6 +51,9 @@ PHASE_BEATS = 16              # beats of accents that weigh the grid's phase aga
 PHASE_MIN_BEATS = 8
 PHASE_SWITCH = 1.25           # how much stronger another phase must be (no steady track on
                               # the corpus comes within 1.14 at the true phase)
+BAR_MIN_BEATS = 5             # beats the bar's shape needs: the clock starts after six
+BAR_CLOSE = 0.8               # phases whose accents are at least this share of the grid's own
+BAR_SWITCH = 1.25             # are weighed by the bar's shape, and must fit it this much better
 
 
 class NoPulse(ValueError):
@@ -208,10 +211,12 @@ class Grid:
     def locked(self) -> bool:
         return len(self.hits) >= LOCK_WINDOW and sum(self.hits[-LOCK_WINDOW:]) >= LOCK_HITS
 
-    def step(self, onsets: np.ndarray, accents: np.ndarray | None = None) -> float:
+    def step(self, onsets: np.ndarray, accents: np.ndarray | None = None,
+             shape: tuple[np.ndarray, np.ndarray] | None = None) -> float:
         """Place the next beat (its onset frames must all be in `onsets`) and return it.
         Given `accents`, a confirmed beat goes where the line through the last COMB_BEATS
-        beats of accents is strongest, instead of being pulled by the one onset near it."""
+        beats of accents is strongest, instead of being pulled by the one onset near it;
+        `shape` (see `bar_rows`) lets the bar's shape choose between phases."""
         predicted = self.beat + self.period
         found = _peak(onsets, predicted, SEARCH * self.period)
         hit = found is not None and found[1] > self.threshold
@@ -227,25 +232,54 @@ class Grid:
         else:
             offset, stretch = comb_line(accents, predicted, self.period)
             self.beat = predicted + offset + self.period * better_phase(
-                accents, predicted + offset, self.period, min(len(self.hits), PHASE_BEATS))
+                accents, predicted + offset, self.period,
+                min(len(self.hits), PHASE_BEATS), shape)
             period = self.period + stretch
         low, high = (60 * self.frame_rate / b for b in reversed(self.bpm_range))
         self.period = min(max(period, low * 0.97), high * 1.03)
         return self.beat
 
 
-def better_phase(accents: np.ndarray, beat: float, period: float, beats: int) -> float:
+def better_phase(accents: np.ndarray, beat: float, period: float, beats: int,
+                 shape: tuple[np.ndarray, np.ndarray] | None = None) -> float:
     """The share of a beat to move a grid whose last `beats` beats end at `beat` by, if the
     accents on a line a quarter, a third or a half of a beat off it are clearly stronger
     (a grid started on a push or an offbeat); 0 if not, or with too few beats to tell.
-    A share over a half moves it back."""
-    if beats < PHASE_MIN_BEATS:
+    A share over a half moves it back. Given the bar's `shape` (see `bar_rows`), a phase
+    whose accents are close to the grid's own is taken where it fits the bar clearly better,
+    from a bar on: offbeat kicks and pushes can weigh as much as the beat, but the backbeat
+    lands on the beat."""
+    if beats < (PHASE_MIN_BEATS if shape is None else BAR_MIN_BEATS):
         return 0.0
     shares = np.array([0.0, 0.25, 1 / 3, 0.5, -1 / 3, -0.25])
     positions = beat + period * (shares[:, None] - np.arange(beats)[None, :])
     score = np.interp(positions, np.arange(len(accents)), accents, left=0, right=0).sum(axis=1)
     best = int(np.argmax(score))
-    return float(shares[best]) if score[best] > PHASE_SWITCH * score[0] else 0.0
+    if beats >= PHASE_MIN_BEATS and score[best] > PHASE_SWITCH * score[0]:
+        return float(shares[best])
+    if shape is None:
+        return 0.0
+    kick, back = bar_fit(shape, positions)
+    # the kick must lead the bar there as well as here: a snare on every offbeat (as in
+    # dembow) fits the backbeat half a beat off
+    close = (score >= BAR_CLOSE * score[0]) & (kick >= BAR_CLOSE * kick[0])
+    fits = np.where(close, kick + back, -1.0)
+    best = int(np.argmax(fits))
+    return float(shares[best]) if fits[best] > BAR_SWITCH * fits[0] else 0.0
+
+
+def bar_fit(shape: tuple[np.ndarray, np.ndarray], positions: np.ndarray):
+    """How well each row of beat `positions` (the latest first) fits a bar of four, at the
+    best of the four places the bar may start: (the low band on its first beats, the
+    snares on its second and fourth)."""
+    low, snare = (np.interp(positions, np.arange(len(row)), row, left=0, right=0)
+                  for row in shape)
+    place = np.arange(positions.shape[1])
+    fits = [(low[:, (d - place) % 4 == 0].sum(axis=1), snare[:, (d - place) % 2 == 1].sum(axis=1))
+            for d in range(4)]
+    start = np.argmax([kick + back for kick, back in fits], axis=0)
+    rows = np.arange(len(positions))
+    return (np.array([k for k, _ in fits])[start, rows], np.array([b for _, b in fits])[start, rows])
 
 
 def comb_line(accents: np.ndarray, predicted: float, period: float,
@@ -267,20 +301,38 @@ def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None,
     """What marks a beat rather than an offbeat: kicks' plain level most, the hats least.
     `kick_lag` frames moves the kicks' level back onto their flux: it rises over the whole
     window, and left late it drags a grid that lays its line through the accents."""
+    curve = _weighted(bands, scale, kick_lag).sum(axis=0)
+    # smoothed, so a sharp onset a frame off the comb still counts
+    return _smooth(curve)
+
+
+def bar_rows(bands: np.ndarray, scale: np.ndarray, kick_lag: float) -> np.ndarray:
+    """The accents of the low band with the kicks, and of the middle band: the kick leads a
+    bar and the snares or claps mark its backbeat."""
+    weighted = _weighted(bands, scale, kick_lag)
+    # a snare or clap is noise: it rises in the middle and the high band at once, where a
+    # bell or a tom rises in one alone
+    snare = np.minimum(weighted[1] / ACCENT_WEIGHTS[1], weighted[2] / ACCENT_WEIGHTS[2])
+    return np.vstack([_smooth(weighted[0] + weighted[3]), _smooth(ACCENT_WEIGHTS[1] * snare)])
+
+
+def _weighted(bands: np.ndarray, scale: np.ndarray | None, kick_lag: float) -> np.ndarray:
     scaled = bands / (band_scale(bands) if scale is None else scale)[:, None]
     if kick_lag and len(scaled) == len(ACCENT_WEIGHTS):
         frames = np.arange(scaled.shape[1])
         scaled[-1] = np.interp(frames + kick_lag, frames, scaled[-1], right=0)
-    weights = np.array(ACCENT_WEIGHTS[:len(scaled)])[:, None]
-    # smoothed, so a sharp onset a frame off the comb still counts
-    curve = (scaled * weights).sum(axis=0)
+    return scaled * np.array(ACCENT_WEIGHTS[:len(scaled)])[:, None]
+
+
+def _smooth(curve: np.ndarray) -> np.ndarray:
     return np.convolve(curve, np.hanning(7))[3:3 + len(curve)]
 
 
 def start_grid(onsets: np.ndarray, frame_rate: float, bpm: float, bpm_range,
-               accents: np.ndarray) -> Grid:
+               accents: np.ndarray, shape: tuple[np.ndarray, np.ndarray] | None = None) -> Grid:
     """The grid's first beat: the phase of the period whose comb over the accent curve is
-    strongest, so offbeat hats and bass notes do not pull it offbeat."""
+    strongest, so offbeat hats and bass notes do not pull it offbeat; given the bar's
+    `shape`, a phase nearly as strong that fits the bar clearly better."""
     period = 60 * frame_rate / bpm
     curve = accents
     count = int(len(curve) // period) - 1
@@ -291,6 +343,9 @@ def start_grid(onsets: np.ndarray, frame_rate: float, bpm: float, bpm_range,
         total = sum(_at(curve, start + k * period) for k in range(count))
         if total > best:
             best, phase = total, start
+    if shape is not None:
+        last = phase + (count - 1) * period
+        phase = (phase + period * better_phase(curve, last, period, count, shape)) % period
     threshold = 0.1 * np.percentile(onsets, 95)
     return Grid(phase - period, period, frame_rate, tuple(bpm_range), threshold)
 
