@@ -149,8 +149,9 @@ class AudioTracker:
         rows = self._rows[:, context:self._count]
         self._onsets[lo:self._count] = bt.combine(rows[:-1], self._scale)[lo - context:]
         scale = np.append(self._scale, self._kick_scale)
-        self._accents[lo:self._count] = bt.accent_curve(rows, scale, bt.KICK_LAG)[lo - context:]
-        self._shape[:, lo:self._count] = bt.bar_rows(rows, scale, bt.KICK_LAG)[:, lo - context:]
+        accents, shape = bt.bar_rows(rows, scale, bt.KICK_LAG)
+        self._accents[lo:self._count] = accents[lo - context:]
+        self._shape[:, lo:self._count] = shape[:, lo - context:]
 
     def _listen(self) -> None:
         onsets = self._onsets[:self._count]

@@ -275,11 +275,12 @@ def bar_fit(shape: tuple[np.ndarray, np.ndarray], positions: np.ndarray):
     low, snare = (np.interp(positions, np.arange(len(row)), row, left=0, right=0)
                   for row in shape)
     place = np.arange(positions.shape[1])
-    fits = [(low[:, (d - place) % 4 == 0].sum(axis=1), snare[:, (d - place) % 2 == 1].sum(axis=1))
-            for d in range(4)]
+    fits = [(low[:, (d - place) % 4 == 0].sum(axis=1),
+             snare[:, (d - place) % 2 == 1].sum(axis=1)) for d in range(4)]
     start = np.argmax([kick + back for kick, back in fits], axis=0)
     rows = np.arange(len(positions))
-    return (np.array([k for k, _ in fits])[start, rows], np.array([b for _, b in fits])[start, rows])
+    return (np.array([k for k, _ in fits])[start, rows],
+            np.array([b for _, b in fits])[start, rows])
 
 
 def comb_line(accents: np.ndarray, predicted: float, period: float,
@@ -306,14 +307,17 @@ def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None,
     return _smooth(curve)
 
 
-def bar_rows(bands: np.ndarray, scale: np.ndarray, kick_lag: float) -> np.ndarray:
-    """The accents of the low band with the kicks, and of the middle band: the kick leads a
-    bar and the snares or claps mark its backbeat."""
+def bar_rows(bands: np.ndarray, scale: np.ndarray, kick_lag: float
+             ) -> tuple[np.ndarray, np.ndarray]:
+    """`accent_curve`, and the bar's rows: the accents of the low band with the kicks, and of
+    the snares (the lesser of the middle and high bands): the kick leads a bar and the snares
+    or claps mark its backbeat. One weighing of the bands serves both."""
     weighted = _weighted(bands, scale, kick_lag)
     # a snare or clap is noise: it rises in the middle and the high band at once, where a
     # bell or a tom rises in one alone
     snare = np.minimum(weighted[1] / ACCENT_WEIGHTS[1], weighted[2] / ACCENT_WEIGHTS[2])
-    return np.vstack([_smooth(weighted[0] + weighted[3]), _smooth(ACCENT_WEIGHTS[1] * snare)])
+    return _smooth(weighted.sum(axis=0)), np.vstack(
+        [_smooth(weighted[0] + weighted[3]), _smooth(ACCENT_WEIGHTS[1] * snare)])
 
 
 def _weighted(bands: np.ndarray, scale: np.ndarray | None, kick_lag: float) -> np.ndarray:
