@@ -21,6 +21,7 @@ import math
 from dataclasses import dataclass, field
 
 import numpy as np
+from scipy.ndimage import median_filter
 
 DEFAULT_BPM_RANGE = (90.0, 180.0)
 FRAME_RATE = 100.0            # onset frames a second (hop of 10 ms)
@@ -54,6 +55,10 @@ PHASE_SWITCH = 1.25           # how much stronger another phase must be (no stea
 BAR_MIN_BEATS = 5             # beats the bar's shape needs: the clock starts after six
 BAR_CLOSE = 0.8               # phases whose accents are at least this share of the grid's own
 BAR_SWITCH = 1.25             # are weighed by the bar's shape, and must fit it this much better
+TRACK_CLOSE = 0.75            # likewise over a whole track, where the bar's contrast is surer
+FLOOR_FRAMES = 101            # frames of the running median a band's onsets are taken above
+NOISE_FLOOR = 0.9             # that median's share of the snares' band in noise (clean and
+                              # reverberant tracks of the corpus stay under 0.85)
 
 
 class NoPulse(ValueError):
@@ -283,6 +288,37 @@ def bar_fit(shape: tuple[np.ndarray, np.ndarray], positions: np.ndarray):
             np.array([b for _, b in fits])[start, rows])
 
 
+def bar_phase(accents: np.ndarray, above: np.ndarray, beats: np.ndarray) -> float:
+    """The share of a beat to move a whole track's `beats` (frames) by, if a phase a quarter,
+    a third or a half of a beat off has accents close to theirs and a bar that stands out
+    more on both of its rows: the kicks on its first beats above its other beats, the snares
+    on two and four above one and three. `above` holds the scaled rows of `band_onsets`
+    above their running median, so steady noise raises no beat."""
+    if len(beats) < 2 * BAR_MIN_BEATS:
+        return 0.0
+    shares = np.array([0.0, 0.25, 1 / 3, 0.5, -1 / 3, -0.25])
+    period = np.diff(beats)
+    period = np.append(period, period[-1])
+    positions = (beats[None, :] + shares[:, None] * period[None, :])[:, 4:-4]
+    frames = np.arange(len(accents))
+    score = np.interp(positions, frames, accents, left=0, right=0).sum(axis=1)
+    rows = _smooth(above[3]), _smooth(np.minimum(above[1], above[2]))
+    place = np.arange(positions.shape[1])
+    kick, back = (np.array([
+        (row_at[:, (place - d) % every == first].mean(axis=1)
+         - row_at[:, (place - d) % every != first].mean(axis=1)) / (row.mean() + 1e-9)
+        for d in range(4)])
+        for row, every, first in ((rows[0], 4, 0), (rows[1], 2, 1))
+        for row_at in [np.interp(positions, frames, row, left=0, right=0)])
+    start = np.argmax(kick + back, axis=0)
+    kick, back = kick[start, np.arange(len(shares))], back[start, np.arange(len(shares))]
+    fits = np.where((score >= TRACK_CLOSE * score[0]) & (kick >= kick[0]) & (back >= back[0]),
+                    kick + back, -np.inf)
+    best = int(np.argmax(fits))
+    return float(shares[best]) if best and fits[best] > BAR_SWITCH * max(kick[0] + back[0], 0) \
+        else 0.0
+
+
 def comb_line(accents: np.ndarray, predicted: float, period: float,
               beats: int = COMB_BEATS) -> tuple[float, float]:
     """(frames to move the predicted beat, frames to add to the period) that put the line
@@ -397,9 +433,7 @@ def analyse(samples: np.ndarray, rate: int, bpm_range=DEFAULT_BPM_RANGE,
                       if len(beats_s) else "no steady pulse")
     first_hit = int(np.argmax(hits_a))
     beats_s, hits_a = beats_s[first_hit:], hits_a[first_hit:]
-    strength = [np.mean([kicks[int(round(b * frame_rate))] for b in beats_s[r::beats_per_bar]])
-                for r in range(min(beats_per_bar, len(beats_s)))]
-    downbeat = int(np.argmax(strength))
+    downbeat = _downbeat(kicks, beats_s, frame_rate, beats_per_bar)
     pieces = refine(segments(beats_s, np.ones(len(beats_s), bool)), len(beats_s),
                     accents, frame_rate)
     pieces = move_changes(pieces, len(beats_s), accents, frame_rate)
@@ -412,7 +446,27 @@ def analyse(samples: np.ndarray, rate: int, bpm_range=DEFAULT_BPM_RANGE,
                 STEADY_SHARE * fit(pieces, len(beats_s), accents, frame_rate):
             pieces = steady
     grid_beats = beats_of(pieces, len(beats_s))
+    scaled = np.vstack([bands / band_scale(bands)[:, None], kicks])
+    share = 0.0
+    if median_filter(scaled[1], FLOOR_FRAMES).mean() > NOISE_FLOOR * scaled[1].mean():
+        # steady noise is most of the snares' band: the accents, ruled by the kicks, cannot
+        # see the backbeat, so the bar's shape above the noise decides the phase
+        floor = median_filter(scaled, size=(1, FLOOR_FRAMES))
+        share = bar_phase(accents, np.maximum(scaled - floor, 0),
+                          (grid_beats + ONSET_LAG) * frame_rate)
+    if share:
+        # the whole grid moves: every piece's line starts that share of its beat later
+        pieces = [(first, start + share * 60 / bpm, bpm) for first, start, bpm in pieces]
+        grid_beats = beats_of(pieces, len(beats_s))
+        downbeat = _downbeat(kicks, grid_beats, frame_rate, beats_per_bar)
     return Analysis(grid_beats, hits_a, pieces[0][2], downbeat, pieces)
+
+
+def _downbeat(kicks: np.ndarray, beats: np.ndarray, frame_rate: float, per_bar: int) -> int:
+    """The index of the first beat of the place in the bar the kicks are strongest on."""
+    frames = np.minimum(np.round(beats * frame_rate).astype(int), len(kicks) - 1)
+    return int(np.argmax([kicks[frames[r::per_bar]].mean()
+                          for r in range(min(per_bar, len(beats)))]))
 
 
 def beats_of(pieces, count: int) -> np.ndarray:
