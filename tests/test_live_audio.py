@@ -128,18 +128,17 @@ PUSHED = corpus.Track("pushed", "funky_syncopated", 130, F(325, 2), ())
 OFFBEAT = corpus.Track("offbeat", "dembow_push", 98, F(98), ())
 
 
-# the grid follows a tempo change a few beats late: the phase error then is larger
-@pytest.mark.parametrize("track,p95_ms", [(None, 15), (STEADY, 15), (CHANGE, 40),
-                                          (PUSHED, 15), (OFFBEAT, 15)],
+# a tempo change is followed within two beats: the phase error stays as small as on a loop
+@pytest.mark.parametrize("track", [None, STEADY, CHANGE, PUSHED, OFFBEAT],
                          ids=["click", "loop", "tempo change", "pushed", "offbeat"])
-def test_live_tracker_locks_fast_and_corrects_by_bending(track, p95_ms):
+def test_live_tracker_locks_fast_and_corrects_by_bending(track):
     samples = corpus.click_track(150, 16) if track is None else corpus.render(track, 24)
     truth = corpus.Track("click", "", 150, F(150), ()).beats(16) if track is None \
         else track.beats(24)
     run = audio_clock.replay(samples, corpus.RATE,
                              (100, 190) if track is None else corpus.bpm_range(track))
     score = run.score(truth)
-    assert score["lock_beat"] <= 8 and score["p95_ms"] <= p95_ms and score["steady"], score
+    assert score["lock_beat"] <= 8 and score["p95_ms"] <= 15 and score["steady"], score
 
 
 def test_a_grid_off_the_beat_moves_onto_it_once_the_accents_clearly_say_so():
@@ -199,17 +198,18 @@ def test_live_tracker_follows_a_file_at_real_time_pace(tmp_path):
 
 @settings(max_examples=60, deadline=None)
 @given(st.lists(st.tuples(st.floats(-0.06, 0.06), st.floats(0.9, 1.1),
-                          st.integers(1, 30)), min_size=1, max_size=40))
+                          st.integers(1, 30), st.booleans()), min_size=1, max_size=40))
 def test_the_pip_never_goes_back_or_jumps_while_the_clock_corrects_itself(corrections):
-    """Beats arrive early, late, at other tempos, with reads between them at any time: the
-    pip only moves forward, never faster than the fastest bend of the fastest tempo."""
+    """Beats arrive early, late, at other tempos, taken whole after a tempo step or not, with
+    reads between them at any time: the pip only moves forward, never faster than the fastest
+    bend of the fastest tempo."""
     clock = audio_clock.AudioClock(bpm_range=(80, 160), start=False)
     beat, now, last = 1.0, 1.0, (0.0, 0)
     fastest = 160 * 1.1 * 9 / 8 / 60 * 64
-    for error, stretch, reads in corrections:
+    for error, stretch, reads, stepped in corrections:
         bpm = min(max(120 * stretch, 80), 160)
         beat += 60 / bpm
-        clock._correct(beat + error, bpm, max(now, beat + error))
+        clock._correct(beat + error, bpm, max(now, beat + error), stepped)
         for _ in range(reads):
             now += 0.013
             pip = clock.pip_at(F(round(now * 1e6), 10**6))

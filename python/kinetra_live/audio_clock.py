@@ -83,7 +83,8 @@ class OnsetStream:
 
 class AudioTracker:
     """The beat grid of a stream of samples; `feed` takes a block and the time its first
-    sample was heard and returns the beats placed, as (seconds, tempo, confirmed)."""
+    sample was heard and returns the beats placed, as (seconds, tempo, confirmed, stepped:
+    placed on the line the grid laid anew after a tempo step)."""
 
     def __init__(self, rate: int, bpm_range=bt.DEFAULT_BPM_RANGE):
         self.bpm_range = tuple(bpm_range)
@@ -121,7 +122,7 @@ class AudioTracker:
             frame = grid.step(self._onsets[:self._count], self._accents[:self._count],
                               self._shape[:, :self._count])
             beats.append((self.seconds_of(frame), 60 * self.frame_rate / grid.period,
-                          grid.hits[-1]))
+                          grid.hits[-1], grid.refit))
             self._judge()
             grid = self._grid
         return beats
@@ -235,13 +236,15 @@ class AudioClock:
         tracker = self._tracker
         beats = tracker.feed(samples, heard)
         newest = heard + len(samples) / tracker._stream.rate
-        for seconds, bpm, confirmed in beats:
+        for seconds, bpm, confirmed, stepped in beats:
             if tracker.state == "locked" and confirmed:
-                self._correct(seconds, bpm, newest)
+                self._correct(seconds, bpm, newest, stepped)
 
-    def _correct(self, beat_seconds: float, bpm: float, newest: float) -> None:
+    def _correct(self, beat_seconds: float, bpm: float, newest: float,
+                 stepped: bool = False) -> None:
         """Bring the clock to a beat the grid placed at `beat_seconds` at `bpm`, having heard
-        up to `newest`."""
+        up to `newest`; `stepped` if the grid laid its line anew after a tempo step, which the
+        clock then takes whole."""
         tempo = Fraction(round(bpm * BPM_GRID), BPM_GRID)
         with self._lock:
             edit_at = max(_exact_seconds(newest), self._read_until)
@@ -262,7 +265,7 @@ class AudioClock:
             error = float(self._map.seconds_at(number)) - target
             if abs(error) > PHASE_TOLERANCE and number >= 0:
                 # a small error is half jitter: take half of it a beat; a large one is a drift
-                share = 1 if abs(error) > DRIFT_SECONDS else Fraction(1, 2)
+                share = 1 if stepped or abs(error) > DRIFT_SECONDS else Fraction(1, 2)
                 self._map.nudge(edit_at, share * Fraction(round(error * 1000 * NUDGE_GRID),
                                                           NUDGE_GRID))
 

@@ -59,6 +59,9 @@ TRACK_CLOSE = 0.75            # likewise over a whole track, where the bar's con
 FLOOR_FRAMES = 101            # frames of the running median a band's onsets are taken above
 NOISE_FLOOR = 0.9             # that median's share of the snares' band in noise (clean and
                               # reverberant tracks of the corpus stay under 0.85)
+STEP_SHARE = 0.02             # share of a beat two accents in a row must be off the same way
+STEP_GAIN = 1.4               # how much more accent a line of their own must find them
+STEP_RANGE = 0.08             # share of a beat the period may move at a tempo step
 
 
 class NoPulse(ValueError):
@@ -211,6 +214,11 @@ class Grid:
     threshold: float = 0.0
     hits: list[bool] = field(default_factory=list)
     measured: float | None = None
+    placed: list[float] = field(default_factory=list)    # the last beats placed
+    errors: list[float | None] = field(default_factory=list)   # their accents' offsets
+    # (frame, beats since, period before) of the beat a tempo step started after
+    anchor: tuple[float, int, float] | None = None
+    refit: bool = False           # the last beat was placed on the line laid since a step
 
     @property
     def locked(self) -> bool:
@@ -221,28 +229,77 @@ class Grid:
         """Place the next beat (its onset frames must all be in `onsets`) and return it.
         Given `accents`, a confirmed beat goes where the line through the last COMB_BEATS
         beats of accents is strongest, instead of being pulled by the one onset near it;
-        `shape` (see `bar_rows`) lets the bar's shape choose between phases."""
+        `shape` (see `bar_rows`) lets the bar's shape choose between phases. Two beats in a
+        row off the line the same way, growing, that fit a line of their own from the beat
+        before them clearly better, are a tempo step: the grid then lays its line from that
+        beat through only the beats since, until COMB_BEATS have passed."""
         predicted = self.beat + self.period
         found = _peak(onsets, predicted, SEARCH * self.period)
         hit = found is not None and found[1] > self.threshold
         self.hits = self.hits[-(LOCK_WINDOW * 4):] + [hit]
         self.measured = found[0] if hit else None
+        # where this beat's own accent peaks, against the line's prediction
+        lone = _peak(accents, predicted + ACCENT_LAG, SEARCH * self.period) \
+            if hit and accents is not None else None
+        self.errors = self.errors[-1:] + [lone[0] - predicted - ACCENT_LAG if lone else None]
+        self.refit = False
         if not hit:
             self.beat = predicted
-            return self.beat
-        if accents is None:
+            if self.anchor is not None:
+                frame, beats, before = self.anchor
+                self.anchor = (frame, beats + 1, before)
+        elif accents is None:
             error = found[0] - predicted
             self.beat = predicted + PHASE_GAIN * error
-            period = self.period + PERIOD_GAIN * error
+            self._set_period(self.period + PERIOD_GAIN * error)
         else:
-            offset, stretch = comb_line(accents, predicted, self.period)
-            self.beat = predicted + offset + self.period * better_phase(
-                accents, predicted + offset, self.period,
-                min(len(self.hits), PHASE_BEATS), shape)
-            period = self.period + stretch
+            if self.anchor is None and len(self.hits) > COMB_BEATS and self._stepped() \
+                    and self._step_fits(accents):
+                # the tempo stepped a beat ago: a new line from the last beat before it
+                self.anchor = (self.placed[-2], 1, self.period)
+            if self.anchor is not None:
+                # around the period before the step, so the new line cannot wander off it
+                frame, beats, before = self.anchor
+                beats += 1
+                self.anchor = (frame, beats, before)
+                period = step_line(accents, frame, before, beats)
+                self.beat = frame + beats * period
+                self._set_period(period)
+                self.refit = True
+                if beats >= COMB_BEATS:
+                    self.anchor = None
+            else:
+                offset, stretch = comb_line(accents, predicted, self.period)
+                self.beat = predicted + offset + self.period * better_phase(
+                    accents, predicted + offset, self.period,
+                    min(len(self.hits), PHASE_BEATS), shape)
+                self._set_period(self.period + stretch)
+        self.placed = self.placed[-2:] + [self.beat]
+        return self.beat
+
+    def _stepped(self) -> bool:
+        """Whether the last two beats' accents are both clearly off the predictions the same
+        way: a tempo step (a stray onset or a push is off on one beat)."""
+        first, second = self.errors[-2:]
+        limit = STEP_SHARE * self.period
+        # the beats drift apart a step a beat: the second is off by at least most of the first
+        return first is not None and second is not None and first * second > 0 \
+            and min(abs(first), abs(second)) > limit and abs(second) >= 0.6 * abs(first)
+
+    def _step_fits(self, accents: np.ndarray) -> bool:
+        """Whether the two beats since the last before the step lie clearly better on a line
+        of their own than on the grid's: a new tempo, not a fill."""
+        anchor = self.placed[-2]
+        period = step_line(accents, anchor, self.period, 2)
+        old, new = (np.interp(anchor + ACCENT_LAG + p * np.arange(1, 3), np.arange(len(accents)),
+                              accents, left=0, right=0).sum() for p in (self.period, period))
+        # a line at the end of the range fits something else than a step
+        return new > STEP_GAIN * old and \
+            STEP_SHARE * self.period < abs(period - self.period) < 0.99 * STEP_RANGE * self.period
+
+    def _set_period(self, period: float) -> None:
         low, high = (60 * self.frame_rate / b for b in reversed(self.bpm_range))
         self.period = min(max(period, low * 0.97), high * 1.03)
-        return self.beat
 
 
 def better_phase(accents: np.ndarray, beat: float, period: float, beats: int,
@@ -331,6 +388,15 @@ def comb_line(accents: np.ndarray, predicted: float, period: float,
     score = np.interp(positions, np.arange(len(accents)), accents, left=0, right=0).sum(axis=2)
     i, j = np.unravel_index(np.argmax(score), score.shape)
     return float(offsets[j]), float(stretches[i])
+
+
+def step_line(accents: np.ndarray, anchor: float, period: float, beats: int) -> float:
+    """The period of the line from `anchor` whose next `beats` beats fall on the most accent:
+    after a tempo step only the beats since it say where the beat now is."""
+    periods = period * (1 + np.linspace(-STEP_RANGE, STEP_RANGE, 161))
+    positions = anchor + ACCENT_LAG + periods[:, None] * np.arange(1, beats + 1)[None, :]
+    score = np.interp(positions, np.arange(len(accents)), accents, left=0, right=0).sum(axis=1)
+    return float(periods[int(np.argmax(score))])
 
 
 def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None,
