@@ -173,6 +173,20 @@ def test_the_bar_shape_takes_a_grid_off_offbeat_kicks_but_not_off_offbeat_snares
     assert bt.better_phase(low + snare, float(beats[30]), period, 16, (low, snare)) == 0.0
 
 
+def test_the_bar_shape_knows_a_half_time_bar_by_its_snare_on_three():
+    from kinetra_live import beat_tracking as bt
+    period, beats = 50.0, np.arange(40) * 50 + 10
+    low, snare = np.zeros(2100), np.zeros(2100)
+    # the kick on one, the bass as loud on the and of three and softer on the and of one
+    low[beats[::4]] = 1.0
+    low[beats[2::4] + 25] = 1.0
+    low[beats[::4] + 25] = 0.6
+    snare[beats[2::4]] = 0.9
+    for at in range(24, 28):
+        offbeat = beats[at] + 25.0
+        assert bt.better_phase(low + snare, offbeat, period, 16, (low, snare)) == 0.5
+
+
 @pytest.mark.slow
 def test_live_tracker_follows_a_file_at_real_time_pace(tmp_path):
     path = tmp_path / "click.wav"

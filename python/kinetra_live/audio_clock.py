@@ -35,6 +35,7 @@ PHASE_TOLERANCE = 0.002       # seconds
 DRIFT_SECONDS = 0.015
 TOP_DB = 80.0                 # the dynamic range the onsets see, as librosa's power_to_db
 ACCENT_REACH = 3 + int(np.ceil(bt.KICK_LAG))   # frames ahead an accent depends on
+SCALE_FLOOR = 0.3             # the kicks' scale is at least this share of their loudest rise
 
 
 class OnsetStream:
@@ -143,13 +144,15 @@ class AudioTracker:
             self._kick_scale = float(bt.band_scale(recent[-1:])[0])
         if not count:
             return
+        # the first kick or bass note after hats alone is weighed against the loudest rise
+        # of the last seconds, not against the hats' faint rises in the low band
+        scale = np.append(self._scale, max(self._kick_scale, SCALE_FLOOR * recent[-1].max()))
         # the accents are smoothed over 7 frames and the kicks moved back by KICK_LAG: the
         # last few before the new ones change too
         lo = max(start - ACCENT_REACH, 0)
         context = max(lo - 3, 0)
         rows = self._rows[:, context:self._count]
         self._onsets[lo:self._count] = bt.combine(rows[:-1], self._scale)[lo - context:]
-        scale = np.append(self._scale, self._kick_scale)
         accents, shape = bt.bar_rows(rows, scale, bt.KICK_LAG)
         self._accents[lo:self._count] = accents[lo - context:]
         self._shape[:, lo:self._count] = shape[:, lo - context:]

@@ -62,6 +62,8 @@ NOISE_FLOOR = 0.9             # that median's share of the snares' band in noise
 STEP_SHARE = 0.02             # share of a beat two accents in a row must be off the same way
 STEP_GAIN = 1.4               # how much more accent a line of their own must find them
 STEP_RANGE = 0.08             # share of a beat the period may move at a tempo step
+BACKBEATS = ((1, 3), (2,))    # where a bar's snares fall after its first beat: two and four,
+                              # or half-time on three
 
 
 class NoPulse(ValueError):
@@ -333,12 +335,14 @@ def better_phase(accents: np.ndarray, beat: float, period: float, beats: int,
 def bar_fit(shape: tuple[np.ndarray, np.ndarray], positions: np.ndarray):
     """How well each row of beat `positions` (the latest first) fits a bar of four, at the
     best of the four places the bar may start: (the low band on its first beats, the
-    snares on its second and fourth)."""
+    snares on its second and fourth, or on its third in a half-time bar, counted twice
+    as there is one a bar)."""
     low, snare = (np.interp(positions, np.arange(len(row)), row, left=0, right=0)
                   for row in shape)
     place = np.arange(positions.shape[1])
     fits = [(low[:, (d - place) % 4 == 0].sum(axis=1),
-             snare[:, (d - place) % 2 == 1].sum(axis=1)) for d in range(4)]
+             snare[:, np.isin((d - place) % 4, beats)].sum(axis=1) * 2 / len(beats))
+            for d in range(4) for beats in BACKBEATS]
     start = np.argmax([kick + back for kick, back in fits], axis=0)
     rows = np.arange(len(positions))
     return (np.array([k for k, _ in fits])[start, rows],
