@@ -64,6 +64,11 @@ STEP_GAIN = 1.4               # how much more accent a line of their own must fi
 STEP_RANGE = 0.08             # share of a beat the period may move at a tempo step
 BACKBEATS = ((1, 3), (2,))    # where a bar's snares fall after its first beat: two and four,
                               # or half-time on three
+RISE_FRAMES = 2.0             # frames a dry accent takes from half its height to its peak; a
+                              # room's tail building on each hit takes longer, and the line
+                              # is laid earlier by the excess
+RISE_REACH = 5                # frames back a rise is looked for
+RISE_BEATS = 4                # rises heard before their lag is trusted
 
 
 class NoPulse(ValueError):
@@ -221,6 +226,8 @@ class Grid:
     # (frame, beats since, period before) of the beat a tempo step started after
     anchor: tuple[float, int, float] | None = None
     refit: bool = False           # the last beat was placed on the line laid since a step
+    rises: list[float] = field(default_factory=list)   # the last beats' accents' rise times
+    lag: float = 0.0              # frames the accents peak later than on a dry recording
 
     @property
     def locked(self) -> bool:
@@ -243,7 +250,17 @@ class Grid:
         # where this beat's own accent peaks, against the line's prediction
         lone = _peak(accents, predicted + ACCENT_LAG, SEARCH * self.period) \
             if hit and accents is not None else None
-        self.errors = self.errors[-1:] + [lone[0] - predicted - ACCENT_LAG if lone else None]
+        if lone and (rise := _rise(accents, lone[0])) is not None:
+            # a reverberant room's tail builds on each hit: its accents rise slowly, peak late
+            self.rises = self.rises[-(PHASE_BEATS - 1):] + [rise]
+            # the mean, not the median: where the rises fall into two sets (fills, a tempo
+            # change) the median flips between them; and no further than most rises are
+            # late, as a dry recording's rises scatter about the figure
+            low = float(np.percentile(self.rises, 25)) - RISE_FRAMES
+            self.lag = max(min(float(np.mean(self.rises)) - RISE_FRAMES, 2 * low), 0.0) \
+                if len(self.rises) >= RISE_BEATS else 0.0
+        late = ACCENT_LAG + self.lag
+        self.errors = self.errors[-1:] + [lone[0] - predicted - late if lone else None]
         self.refit = False
         if not hit:
             self.beat = predicted
@@ -264,16 +281,16 @@ class Grid:
                 frame, beats, before = self.anchor
                 beats += 1
                 self.anchor = (frame, beats, before)
-                period = step_line(accents, frame, before, beats)
+                period = step_line(accents, frame + self.lag, before, beats)
                 self.beat = frame + beats * period
                 self._set_period(period)
                 self.refit = True
                 if beats >= COMB_BEATS:
                     self.anchor = None
             else:
-                offset, stretch = comb_line(accents, predicted, self.period)
+                offset, stretch = comb_line(accents, predicted + self.lag, self.period)
                 self.beat = predicted + offset + self.period * better_phase(
-                    accents, predicted + offset, self.period,
+                    accents, predicted + offset + self.lag, self.period,
                     min(len(self.hits), PHASE_BEATS), shape)
                 self._set_period(self.period + stretch)
         self.placed = self.placed[-2:] + [self.beat]
@@ -291,7 +308,7 @@ class Grid:
     def _step_fits(self, accents: np.ndarray) -> bool:
         """Whether the two beats since the last before the step lie clearly better on a line
         of their own than on the grid's: a new tempo, not a fill."""
-        anchor = self.placed[-2]
+        anchor = self.placed[-2] + self.lag
         period = step_line(accents, anchor, self.period, 2)
         old, new = (np.interp(anchor + ACCENT_LAG + p * np.arange(1, 3), np.arange(len(accents)),
                               accents, left=0, right=0).sum() for p in (self.period, period))
@@ -401,6 +418,19 @@ def step_line(accents: np.ndarray, anchor: float, period: float, beats: int) -> 
     positions = anchor + ACCENT_LAG + periods[:, None] * np.arange(1, beats + 1)[None, :]
     score = np.interp(positions, np.arange(len(accents)), accents, left=0, right=0).sum(axis=1)
     return float(periods[int(np.argmax(score))])
+
+
+def _rise(accents: np.ndarray, peak: float) -> float | None:
+    """Frames from where the accent before `peak` first reaches half its height to it; None
+    if it does not rise from below half within RISE_REACH frames (hits too close to part)."""
+    top = int(round(peak))
+    half, k = 0.5 * accents[top], top
+    while k > 0 and accents[k - 1] > half:
+        k -= 1
+        if top - k > RISE_REACH:
+            return None
+    below, above = accents[k - 1] if k else 0.0, accents[k]
+    return peak - (k - (above - half) / (above - below) if above > below else k)
 
 
 def accent_curve(bands: np.ndarray, scale: np.ndarray | None = None,
