@@ -50,6 +50,8 @@ COMB_BEATS = 8                # beats of accents a windowed grid lays its line t
 COMB_STRETCH = 0.01           # share of a beat the windowed line's period may differ
 PHASE_BEATS = 16              # beats of accents that weigh the grid's phase against others
 PHASE_MIN_BEATS = 8
+# the phases a grid is weighed against, as shares of a beat; over a half moves it back
+PHASE_SHARES = np.array([0.0, 0.25, 1 / 3, 0.5, -1 / 3, -0.25])
 PHASE_SWITCH = 1.25           # how much stronger another phase must be (no steady track on
                               # the corpus comes within 1.14 at the true phase)
 BAR_MIN_BEATS = 5             # beats the bar's shape needs: the clock starts after six
@@ -332,7 +334,7 @@ def better_phase(accents: np.ndarray, beat: float, period: float, beats: int,
     lands on the beat."""
     if beats < (PHASE_MIN_BEATS if shape is None else BAR_MIN_BEATS):
         return 0.0
-    shares = np.array([0.0, 0.25, 1 / 3, 0.5, -1 / 3, -0.25])
+    shares = PHASE_SHARES
     positions = beat + period * (shares[:, None] - np.arange(beats)[None, :])
     score = np.interp(positions, np.arange(len(accents)), accents, left=0, right=0).sum(axis=1)
     best = int(np.argmax(score))
@@ -374,7 +376,7 @@ def bar_phase(accents: np.ndarray, above: np.ndarray, beats: np.ndarray) -> floa
     above their running median, so steady noise raises no beat."""
     if len(beats) < 2 * BAR_MIN_BEATS:
         return 0.0
-    shares = np.array([0.0, 0.25, 1 / 3, 0.5, -1 / 3, -0.25])
+    shares = PHASE_SHARES
     period = np.diff(beats)
     period = np.append(period, period[-1])
     positions = (beats[None, :] + shares[:, None] * period[None, :])[:, 4:-4]
