@@ -170,9 +170,14 @@ class AudioTracker:
         if strength < bt.MIN_STRENGTH:
             self._listen_from = self._count - self._listen_frames // 2   # try again later
             return
+        # the accents weighed afresh by the bands' scale over the whole window: its first
+        # frames were weighed before a snare or a kick had set their band's typical strength
+        rows = self._rows[:, window]
+        scale = np.append(self._scale, max(self._kick_scale, SCALE_FLOOR * rows[-1].max()))
+        accents, shape = bt.bar_rows(rows, scale, bt.KICK_LAG)
         try:
             grid = bt.start_grid(onsets[window], self.frame_rate, bpm, self.bpm_range,
-                                 self._accents[window], self._shape[:, window])
+                                 accents, shape)
         except bt.NoPulse:
             return
         grid.beat += first
