@@ -36,6 +36,12 @@ DRIFT_SECONDS = 0.015
 TOP_DB = 80.0                 # the dynamic range the onsets see, as librosa's power_to_db
 ACCENT_REACH = 3 + int(np.ceil(bt.KICK_LAG))   # frames ahead an accent depends on
 SCALE_FLOOR = 0.3             # the kicks' scale is at least this share of their loudest rise
+RELEVEL_EVERY = 4             # beats between checks of the grid's tempo against its relatives
+RELEVEL_FROM = 12             # beats a grid runs before the first check
+RELEVEL_SECONDS = 8.0         # the window a check weighs
+RELEVEL_GAIN = 0.15           # share of its own score a relative must beat it by, at
+RELEVEL_CHECKS = 4            # this many checks in a row (the corpus' steady and changing
+                              # tracks stay under 0.03 over four)
 
 
 class OnsetStream:
@@ -96,6 +102,8 @@ class AudioTracker:
         self._origin: float | None = None   # seconds of frame 0
         self.frame_rate = rate / self._stream.hop
         self._grid: bt.Grid | None = None
+        self._grid_beats = 0
+        self._better = 0              # checks in a row a relative beat the grid's tempo
         self._listen_from = 0
         self._unsure_beats = 0
         self._scale = np.ones(len(bt.BANDS) - 1)
@@ -124,6 +132,9 @@ class AudioTracker:
                               self._shape[:, :self._count])
             beats.append((self.seconds_of(frame), 60 * self.frame_rate / grid.period,
                           grid.hits[-1], grid.refit))
+            self._grid_beats += 1
+            if self._grid_beats >= RELEVEL_FROM and self._grid_beats % RELEVEL_EVERY == 0:
+                self._relevel()
             self._judge()
             grid = self._grid
         return beats
@@ -181,7 +192,36 @@ class AudioTracker:
         except bt.NoPulse:
             return
         grid.beat += first
-        self._grid = grid
+        self._grid, self._grid_beats, self._better = grid, 0, 0
+
+    def _relevel(self) -> None:
+        """Move the grid to a relative of its tempo (2:3, 3:2, 3:4, 4:3) that the offline
+        metrical weighing prefers clearly, check after check: a grid started at a relative
+        otherwise keeps it for good."""
+        grid = self._grid
+        end = int(grid.beat)
+        start = max(end - int(RELEVEL_SECONDS * self.frame_rate), 0)
+        window = slice(start, end)
+        (_, own), *others = bt.metrical_scores(
+            self._onsets[window], self._accents[window], self.frame_rate,
+            60 * self.frame_rate / grid.period, self.bpm_range)
+        if not others:
+            return
+        tempo, best = max(others, key=lambda candidate: candidate[1])
+        self._better = self._better + 1 if best - own > RELEVEL_GAIN * max(abs(own), 0.05) \
+            else 0
+        if self._better < RELEVEL_CHECKS:
+            return
+        try:
+            line = bt.start_grid(self._onsets[window], self.frame_rate, tempo, self.bpm_range,
+                                 self._accents[window], self._shape[:, window])
+        except bt.NoPulse:
+            return
+        # the new line's last beat at or before the grid's, so no beat is placed twice
+        phase = line.beat + start
+        beat = phase + np.floor((grid.beat - phase) / line.period) * line.period
+        grid.move_to(beat, line.period)
+        self._better = 0
 
     def _judge(self) -> None:
         if self._grid.locked:

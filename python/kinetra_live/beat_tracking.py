@@ -145,10 +145,18 @@ def metrical_level(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, b
     over the onsets, plus the accents' repetition at a half, one, two, four and eight of
     its beats, is strongest. A broken beat's onsets can repeat as strongly every beat and
     a half as every beat, but its bars repeat at four and eight beats of the true tempo."""
+    return max(metrical_scores(onsets, accents, frame_rate, bpm, bpm_range),
+               key=lambda candidate: candidate[1])[0]
+
+
+def metrical_scores(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, bpm: float,
+                    bpm_range: tuple[float, float]) -> list[tuple[float, float]]:
+    """(tempo, score) of `bpm`, then of each of its relatives inside the range, as
+    `metrical_level` weighs them; only `bpm`, scored 0, for a flat curve."""
     lo, hi = bpm_range
     onset_ac, accent_ac = _autocorrelation(onsets), _autocorrelation(accents)
     if onset_ac is None or accent_ac is None:
-        return bpm
+        return [(bpm, 0.0)]
     candidates = [bpm] + [tempo_in_range(onsets, frame_rate,
                                          (max(bpm * r * 0.98, lo), min(bpm * r * 1.02, hi)))[0]
                           for r in RELATIVES if lo <= bpm * r <= hi]
@@ -158,7 +166,7 @@ def metrical_level(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, b
         return (0.5 * _comb(onset_ac, lag, COMB, COMB_TOTAL)
                 + _comb(accent_ac, lag, BAR_COMB))
 
-    return max(candidates, key=score)
+    return [(tempo, score(tempo)) for tempo in candidates]
 
 
 def _autocorrelation(curve: np.ndarray) -> np.ndarray | None:
@@ -317,6 +325,12 @@ class Grid:
         # a line at the end of the range fits something else than a step
         return new > STEP_GAIN * old and \
             STEP_SHARE * self.period < abs(period - self.period) < 0.99 * STEP_RANGE * self.period
+
+    def move_to(self, beat: float, period: float) -> None:
+        """Carry on from `beat` at another `period`: a tempo step under way and the accents'
+        offsets from the old line no longer apply."""
+        self.beat, self.period, self.anchor = beat, period, None
+        self.errors, self.placed = [None, None], [beat] * 3
 
     def _set_period(self, period: float) -> None:
         low, high = (60 * self.frame_rate / b for b in reversed(self.bpm_range))
