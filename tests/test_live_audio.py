@@ -143,6 +143,16 @@ def test_live_tracker_locks_fast_and_corrects_by_bending(track):
     assert score["lock_beat"] <= 8 and score["p95_ms"] <= 15 and score["steady"], score
 
 
+def test_a_grid_started_at_two_thirds_of_the_tempo_moves_to_the_tempo():
+    track = corpus.Track("toms", "techno_toms", 128, F(160), ())
+    run = audio_clock.replay(corpus.render(track, 30), corpus.RATE, corpus.bpm_range(track))
+    tempo_map = run.clock.tempo_map()
+    for beat in track.beats(30)[-16:]:
+        at = audio_clock._exact_seconds(beat)
+        assert abs(float(tempo_map.bpm_at(at)) - 160) < 1
+        assert abs(float(tempo_map.seconds_at(round(tempo_map.beat_at(at)))) - beat) < 0.015
+
+
 def test_a_grid_off_the_beat_moves_onto_it_once_the_accents_clearly_say_so():
     from kinetra_live import beat_tracking as bt
     period, beats = 50.0, np.arange(40) * 50.0 + 10
