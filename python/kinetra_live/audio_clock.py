@@ -155,9 +155,7 @@ class AudioTracker:
             self._kick_scale = float(bt.band_scale(recent[-1:])[0])
         if not count:
             return
-        # the first kick or bass note after hats alone is weighed against the loudest rise
-        # of the last seconds, not against the hats' faint rises in the low band
-        scale = np.append(self._scale, max(self._kick_scale, SCALE_FLOOR * recent[-1].max()))
+        scale = self._accent_scale(recent[-1])
         # the accents are smoothed over 7 frames and the kicks moved back by KICK_LAG: the
         # last few before the new ones change too
         lo = max(start - ACCENT_REACH, 0)
@@ -167,6 +165,12 @@ class AudioTracker:
         accents, shape = bt.bar_rows(rows, scale, bt.KICK_LAG)
         self._accents[lo:self._count] = accents[lo - context:]
         self._shape[:, lo:self._count] = shape[:, lo - context:]
+
+    def _accent_scale(self, kicks: np.ndarray) -> np.ndarray:
+        """The bands' scales and the kicks': the first kick or bass note after hats alone is
+        weighed against the loudest rise in `kicks`, not against the hats' faint rises in
+        the low band."""
+        return np.append(self._scale, max(self._kick_scale, SCALE_FLOOR * kicks.max()))
 
     def _listen(self) -> None:
         onsets = self._onsets[:self._count]
@@ -184,8 +188,7 @@ class AudioTracker:
         # the accents weighed afresh by the bands' scale over the whole window: its first
         # frames were weighed before a snare or a kick had set their band's typical strength
         rows = self._rows[:, window]
-        scale = np.append(self._scale, max(self._kick_scale, SCALE_FLOOR * rows[-1].max()))
-        accents, shape = bt.bar_rows(rows, scale, bt.KICK_LAG)
+        accents, shape = bt.bar_rows(rows, self._accent_scale(rows[-1]), bt.KICK_LAG)
         try:
             grid = bt.start_grid(onsets[window], self.frame_rate, bpm, self.bpm_range,
                                  accents, shape)
