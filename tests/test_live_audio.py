@@ -128,11 +128,14 @@ PUSHED = corpus.Track("pushed", "funky_syncopated", 130, F(325, 2), ())
 OFFBEAT = corpus.Track("offbeat", "dembow_push", 98, F(98), ())
 # hats and sub on every and before the first snare: the grid must start on the beat
 TWO_STEP = corpus.Track("two step", "ukg_two_step", 132, F(528, 5), ())
+# the first seconds' onsets repeat as strongly every two thirds of a beat; the bar does not
+SPACE = corpus.Track("space", "gqom_space", 126, F(126), ())
 
 
 # a tempo change is followed within two beats: the phase error stays as small as on a loop
-@pytest.mark.parametrize("track", [None, STEADY, CHANGE, PUSHED, OFFBEAT, TWO_STEP],
-                         ids=["click", "loop", "tempo change", "pushed", "offbeat", "two step"])
+@pytest.mark.parametrize("track", [None, STEADY, CHANGE, PUSHED, OFFBEAT, TWO_STEP, SPACE],
+                         ids=["click", "loop", "tempo change", "pushed", "offbeat", "two step",
+                              "sparse"])
 def test_live_tracker_locks_fast_and_corrects_by_bending(track):
     samples = corpus.click_track(150, 16) if track is None else corpus.render(track, 24)
     truth = corpus.Track("click", "", 150, F(150), ()).beats(16) if track is None \

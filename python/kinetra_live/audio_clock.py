@@ -42,6 +42,8 @@ RELEVEL_SECONDS = 8.0         # the window a check weighs
 RELEVEL_GAIN = 0.15           # share of its own score a relative must beat it by, at
 RELEVEL_CHECKS = 4            # this many checks in a row (the corpus' steady and changing
                               # tracks stay under 0.03 over four)
+LISTEN_GAIN = 0.35            # likewise for the first grid's tempo, on the listening window
+                              # alone (the corpus' right first tempos lose by at most 0.28)
 
 
 class OnsetStream:
@@ -189,6 +191,11 @@ class AudioTracker:
         # frames were weighed before a snare or a kick had set their band's typical strength
         rows = self._rows[:, window]
         accents, shape = bt.bar_rows(rows, self._accent_scale(rows[-1]), bt.KICK_LAG)
+        # a relative must win clearly, and still win without the longest lags, which rest
+        # on the window's first and last frames alone (a click track's 2:3 wins on them)
+        relative = self._relative(onsets[window], accents, bpm, LISTEN_GAIN)
+        if relative and relative == self._relative(onsets[window], accents, bpm, 0.0, 0.8):
+            bpm = relative
         try:
             grid = bt.start_grid(onsets[window], self.frame_rate, bpm, self.bpm_range,
                                  accents, shape)
@@ -205,14 +212,9 @@ class AudioTracker:
         end = int(grid.beat)
         start = max(end - int(RELEVEL_SECONDS * self.frame_rate), 0)
         window = slice(start, end)
-        (_, own), *others = bt.metrical_scores(
-            self._onsets[window], self._accents[window], self.frame_rate,
-            60 * self.frame_rate / grid.period, self.bpm_range)
-        if not others:
-            return
-        tempo, best = max(others, key=lambda candidate: candidate[1])
-        self._better = self._better + 1 if best - own > RELEVEL_GAIN * max(abs(own), 0.05) \
-            else 0
+        tempo = self._relative(self._onsets[window], self._accents[window],
+                               60 * self.frame_rate / grid.period, RELEVEL_GAIN)
+        self._better = self._better + 1 if tempo else 0
         if self._better < RELEVEL_CHECKS:
             return
         try:
@@ -225,6 +227,17 @@ class AudioTracker:
         beat = phase + np.floor((grid.beat - phase) / line.period) * line.period
         grid.move_to(beat, line.period)
         self._better = 0
+
+    def _relative(self, onsets: np.ndarray, accents: np.ndarray, bpm: float,
+                  gain: float, reach: float = 1.0) -> float | None:
+        """The relative of `bpm` the metrical weighing prefers by more than `gain` of
+        `bpm`'s own score, if any."""
+        (_, own), *others = bt.metrical_scores(onsets, accents, self.frame_rate, bpm,
+                                               self.bpm_range, reach)
+        if not others:
+            return None
+        tempo, best = max(others, key=lambda candidate: candidate[1])
+        return tempo if best - own > gain * max(abs(own), 0.05) else None
 
     def _judge(self) -> None:
         if self._grid.locked:

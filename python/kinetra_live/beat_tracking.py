@@ -150,9 +150,12 @@ def metrical_level(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, b
 
 
 def metrical_scores(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, bpm: float,
-                    bpm_range: tuple[float, float]) -> list[tuple[float, float]]:
+                    bpm_range: tuple[float, float], reach: float = 1.0
+                    ) -> list[tuple[float, float]]:
     """(tempo, score) of `bpm`, then of each of its relatives inside the range, as
-    `metrical_level` weighs them; only `bpm`, scored 0, for a flat curve."""
+    `metrical_level` weighs them; only `bpm`, scored 0, for a flat curve. The combs look
+    at lags up to `reach` of the curves' length: on a few seconds, the last lags rest on a
+    handful of frames."""
     lo, hi = bpm_range
     onset_ac, accent_ac = _autocorrelation(onsets), _autocorrelation(accents)
     if onset_ac is None or accent_ac is None:
@@ -160,11 +163,12 @@ def metrical_scores(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, 
     candidates = [bpm] + [tempo_in_range(onsets, frame_rate,
                                          (max(bpm * r * 0.98, lo), min(bpm * r * 1.02, hi)))[0]
                           for r in RELATIVES if lo <= bpm * r <= hi]
+    limit = max(int(reach * len(accents)), 3)
 
     def score(tempo: float) -> float:
         lag = 60 * frame_rate / tempo
-        return (0.5 * _comb(onset_ac, lag, COMB, COMB_TOTAL)
-                + _comb(accent_ac, lag, BAR_COMB))
+        return (0.5 * _comb(onset_ac[:limit], lag, COMB, COMB_TOTAL)
+                + _comb(accent_ac[:limit], lag, BAR_COMB))
 
     return [(tempo, score(tempo)) for tempo in candidates]
 
