@@ -146,6 +146,15 @@ def test_live_tracker_locks_fast_and_corrects_by_bending(track):
     assert score["lock_beat"] <= 8 and score["p95_ms"] <= 15 and score["steady"], score
 
 
+# a few seconds of clicks: the comb's longest lags rest on the first and last click alone
+@pytest.mark.parametrize("bpm", [115, 140, 160])
+def test_a_click_track_locks_at_its_tempo_in_the_default_range(bpm):
+    truth = corpus.Track("click", "", bpm, F(bpm), ()).beats(14)
+    run = audio_clock.replay(corpus.click_track(bpm, 14), corpus.RATE)
+    score = run.score(truth)
+    assert score["lock_beat"] <= 8 and score["p95_ms"] <= 15, score
+
+
 def test_a_grid_started_at_two_thirds_of_the_tempo_moves_to_the_tempo():
     track = corpus.Track("toms", "techno_toms", 128, F(160), ())
     run = audio_clock.replay(corpus.render(track, 30), corpus.RATE, corpus.bpm_range(track))

@@ -40,6 +40,7 @@ MIN_STRENGTH = 0.1            # a pulse weaker than this is no pulse (noise scor
 ONSET_LAG = 0.008             # seconds the flux peaks after the attack (measured on the corpus)
 KICK_LAG = 1.7                # frames the kicks' plain level peaks after their flux (likewise)
 ACCENT_LAG = 0.4              # frames the live accents then still peak after the attack
+UNBIASED_FLOOR = 0.25         # the least share of the curve a lag's products are scaled to
 COMB = ((0.5, 0.5), (1, 1.0), (2, 0.7), (3, 0.5), (4, 0.4))
 COMB_TOTAL = sum(w for _, w in COMB)
 BAR_COMB = ((0.5, 0.5), (1, 1.0), (2, 1.0), (4, 1.0), (8, 1.0))   # a beat up to two bars
@@ -127,7 +128,7 @@ def tempo_in_range(onsets: np.ndarray, frame_rate: float,
     """(bpm, strength) of the strongest pulse inside the range; strength in 0..1 is the
     comb's share of the curve's energy."""
     lo, hi = bpm_range
-    ac = _autocorrelation(onsets)
+    ac = _autocorrelation(onsets, UNBIASED_FLOOR)
     if ac is None:
         return 0.0, 0.0
     best, strength = 0.0, -1.0
@@ -173,8 +174,10 @@ def metrical_scores(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, 
     return [(tempo, score(tempo)) for tempo in candidates]
 
 
-def _autocorrelation(curve: np.ndarray) -> np.ndarray | None:
-    """The unbiased autocorrelation as a share of lag 0; None for a flat curve."""
+def _autocorrelation(curve: np.ndarray, floor: float = 0.0) -> np.ndarray | None:
+    """The unbiased autocorrelation as a share of lag 0; None for a flat curve. Past
+    three quarters of the curve's length the few frames left are not scaled up further: on
+    the live tracker's few seconds one pair of clicks would outweigh every other lag."""
     x = curve - np.mean(curve)
     n = len(x)
     if n < 4 or not np.any(x):
@@ -183,7 +186,7 @@ def _autocorrelation(curve: np.ndarray) -> np.ndarray | None:
     ac = np.fft.irfft(spectrum * np.conj(spectrum))[:n]
     if ac[0] <= 0:
         return None
-    return ac / ac[0] / (1 - np.arange(n) / n + 1e-9)
+    return ac / ac[0] / np.maximum(1 - np.arange(n) / n + 1e-9, floor)
 
 
 def _comb(ac: np.ndarray, lag: float, comb, total: float | None = None) -> float:
