@@ -175,9 +175,9 @@ def metrical_scores(onsets: np.ndarray, accents: np.ndarray, frame_rate: float, 
 
 
 def _autocorrelation(curve: np.ndarray, floor: float = 0.0) -> np.ndarray | None:
-    """The unbiased autocorrelation as a share of lag 0; None for a flat curve. Past
-    three quarters of the curve's length the few frames left are not scaled up further: on
-    the live tracker's few seconds one pair of clicks would outweigh every other lag."""
+    """The unbiased autocorrelation as a share of lag 0; None for a flat curve. A lag's
+    sum is scaled up to at most `floor` of the curve's length: on the live tracker's few
+    seconds the last lags rest on one pair of clicks, which would outweigh every other lag."""
     x = curve - np.mean(curve)
     n = len(x)
     if n < 4 or not np.any(x):
